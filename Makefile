@@ -1,0 +1,33 @@
+# The two commands of the README: `make run` and `make test`. Both install what they need.
+.PHONY: run test test-asan test-tsan deps build bench clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default
+
+run: build
+	@scripts/run.sh
+
+test: build
+	ctest --preset default
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+test-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release
+	@echo "Benchmarks are in build/release/benchmarks/"
+
+clean:
+	rm -rf build
