@@ -48,6 +48,16 @@ class CommFile : public KernelObject {
 HANDLE AllocateHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 
+// The overlapped protocol shared by every world. OVERLAPPED.Internal holds STATUS_PENDING while
+// an operation is under way, then 0 for success or the Win32 error code of its failure; it is
+// written last, atomically with release order, after InternalHigh (the count). GetOverlappedResult
+// reads it with acquire order.
+// StartOverlapped: marks the record pending and resets its event (every overlapped call does this
+// first). CompleteOverlapped: fills count and status, then sets the event. Call it exactly once.
+void StartOverlapped(OVERLAPPED* overlapped);
+void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
+bool OverlappedPending(const OVERLAPPED* overlapped);
+
 // Called (from the ending thread) when any thread ends, after its body has returned, so that a
 // world can cancel what that thread left pending. Returns an id for RemoveThreadExitHook.
 using ThreadExitHook = std::function<void(DWORD threadId)>;
