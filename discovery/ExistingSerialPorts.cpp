@@ -1,0 +1,186 @@
+#include "discovery/ExistingSerialPorts.h"
+
+#include <exception>
+#include <memory>
+
+#include "discovery/DeviceHelper.h"
+#include "discovery/DeviceInfoList.h"
+#include "discovery/LineLoopTest.h"
+#include "discovery/ModuleLoader.h"
+#include "discovery/OSError.h"
+#include "discovery/PortHandle.h"
+#include "discovery/ScanMessages.h"
+#include "discovery/SetupApi.h"
+
+using namespace win;
+
+namespace {
+
+// Each walk and settings call owns the list it builds until it returns (a settings page can run
+// inside a walk and a walk inside a settings page); the module only remembers the latest one.
+std::weak_ptr<TDeviceInfoList> CurrentList;
+HWND SettingsParent = nullptr;
+
+// A library loaded for the duration of one call.
+struct TLoadedModule {
+  HMODULE Handle = nullptr;
+  TLoadedModule() = default;
+  TLoadedModule(const TLoadedModule&) = delete;
+  TLoadedModule& operator=(const TLoadedModule&) = delete;
+  ~TLoadedModule() { CloseModule(Handle); }
+};
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The present devices of the class "Ports"; null when the class is unknown.
+std::shared_ptr<TDeviceInfoList> BuildPortsList() {
+  GUID guid{};
+  DWORD required = 0;
+  if (!SetupApi().SetupDiClassGuidsFromNameA("Ports", &guid, 1, &required)) {
+    return nullptr;
+  }
+  const HDEVINFO handle = SetupApi().SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT);
+  if (handle == INVALID_HANDLE_VALUE) {
+    RaiseLastOSError();
+  }
+  auto list = std::make_shared<TDeviceInfoList>(handle);
+  CurrentList = list;
+  return list;
+}
+
+SP_DEVINFO_DATA EmptyDeviceInfo() {
+  SP_DEVINFO_DATA data{};
+  data.cbSize = sizeof(SP_DEVINFO_DATA);
+  return data;
+}
+
+std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index) {
+  std::string name = helper.ReadStringProperty(SPDRP_FRIENDLYNAME);
+  if (name.empty()) {
+    name = helper.ReadStringProperty(SPDRP_DEVICEDESC);
+  }
+  if (!Contains(name, "COM")) {
+    return nullptr;
+  }
+  std::int32_t type = 0;
+  bool busy = true;
+  if (Contains(helper.ReadStringProperty(SPDRP_ENUMERATOR_NAME), "{")) {
+    type = -1;
+  } else {
+    busy = !CanOpenPort(ExtractPortName(name));
+  }
+  if (!busy && helper.ReadStringProperty(SPDRP_ENUMERATOR_NAME) == "USB") {
+    type = TestUsbLineLoops(name);
+  }
+  auto record = std::make_unique<TAPort>();
+  record->Fill(name, type, busy, index);
+  return record;
+}
+
+// Hands the record to the window; it owns the record from the moment its handler runs.
+void SendPortFound(HWND window, std::unique_ptr<TAPort> record) {
+  SetLastError(ERROR_SUCCESS);
+  try {
+    const LRESULT result =
+        SendMessage(window, WM_PORT_FOUND, 0, reinterpret_cast<LPARAM>(record.get()));
+    if (result == 0 && GetLastError() == ERROR_INVALID_WINDOW_HANDLE) {
+      return;
+    }
+  } catch (...) {
+    record.release();
+    throw;
+  }
+  record.release();
+}
+
+}  // namespace
+
+void TAPort::Fill(const std::string& name, std::int32_t type, bool busy, std::int32_t index) {
+  FriendlyName = name;
+  AdapterType = type;
+  DeviceIndex = index;
+  Busy = busy;
+  PortName = ExtractPortName(name);
+  Description = ExtractDescription(name);
+}
+
+void EnumerateSerialPorts(HWND window) {
+  const TSetupApiBinding binding;
+  const std::shared_ptr<TDeviceInfoList> list = BuildPortsList();
+  TDeviceHelper helper;
+  if (list) {
+    helper.DeviceList = list->Handle();
+    SP_DEVINFO_DATA data = EmptyDeviceInfo();
+    for (DWORD i = 0; SetupApi().SetupDiEnumDeviceInfo(list->Handle(), i, &data); ++i) {
+      helper.DeviceInfoData = data;
+      std::unique_ptr<TAPort> record = ClassifyDevice(helper, static_cast<std::int32_t>(i));
+      if (record) {
+        SendPortFound(window, std::move(record));
+        PumpOneMessage();
+      }
+    }
+  }
+  PostMessage(window, WM_PORTS_ENUMERATED, 0, 0);
+}
+
+void ShowAdvancedSettings(std::int32_t deviceIndex) {
+  const TSetupApiBinding binding;
+  const std::shared_ptr<TDeviceInfoList> list = BuildPortsList();
+  SP_DEVINFO_DATA data = EmptyDeviceInfo();
+  if (!list || deviceIndex < 0 ||
+      !SetupApi().SetupDiEnumDeviceInfo(list->Handle(), static_cast<DWORD>(deviceIndex), &data)) {
+    return;
+  }
+  TLoadedModule msports;
+  if (!OpenModule(msports.Handle, "msports.dll")) {
+    RaiseLastOSError();
+  }
+  bool found = true;
+  const auto display = ProcCast<SerialDisplayAdvancedSettingsProc>(
+      FindModuleSymbol(msports.Handle, "SerialDisplayAdvancedSettings", found));
+  if (!found) {
+    RaiseLastOSError();
+  }
+  if (display(SettingsParent, list->Handle(), &data) != 0) {
+    const DWORD error = GetLastError();
+    MessageBoxA(nullptr, ("SerialDisplayAdvancedSettings: " + SysErrorMessage(error)).c_str(),
+                ApplicationTitle().c_str(), MB_OK);
+  }
+}
+
+void SetAdvancedSettingsParent(HWND parent) {
+  SettingsParent = parent;
+}
+
+bool CanOpenPort(const std::string& portName) {
+  if (!Contains(portName, "COM")) {
+    return false;
+  }
+  try {
+    const TPortHandle port(portName);
+    return port.Valid();
+  } catch (const std::exception&) {
+    MessageBoxA(nullptr, ("Ошибка открытия порта " + portName).c_str(), ApplicationTitle().c_str(),
+                MB_OK);
+    return false;
+  }
+}
+
+std::string ExtractPortName(const std::string& name) {
+  const std::size_t open = name.find('(');
+  const std::string rest = open == std::string::npos ? name : name.substr(open + 1);
+  const std::size_t close = rest.find(')');
+  return close == std::string::npos ? std::string() : rest.substr(0, close);
+}
+
+std::string ExtractDescription(const std::string& name) {
+  const std::size_t open = name.find('(');
+  return open == std::string::npos ? std::string() : name.substr(0, open);
+}
+
+HDEVINFO CurrentDeviceList() {
+  const std::shared_ptr<TDeviceInfoList> list = CurrentList.lock();
+  return list ? list->Handle() : nullptr;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The last-OS-error exception and the system's text for an error code.
+
+#include <stdexcept>
+#include <string>
+
+#include "platform/Platform.h"
+
+class EOSError : public std::runtime_error {
+ public:
+  EOSError(const std::string& message, win::DWORD errorCode);
+  win::DWORD ErrorCode() const { return FErrorCode; }
+
+ private:
+  win::DWORD FErrorCode;
+};
+
+// The system message table's text for `code`, without trailing blanks, control characters and
+// full stops; empty when the system has no text for it.
+std::string SysErrorMessage(win::DWORD code);
+
+// Raises EOSError for the thread's last OS error.
+[[noreturn]] void RaiseLastOSError();

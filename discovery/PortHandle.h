@@ -1,0 +1,21 @@
+#pragma once
+// An exclusively opened serial port, closed when the object goes.
+
+#include <string>
+
+#include "platform/Platform.h"
+
+class TPortHandle {
+ public:
+  // Opens "\\.\" + portName for exclusive reading and writing; Valid() tells whether it worked.
+  explicit TPortHandle(const std::string& portName);
+  ~TPortHandle();
+  TPortHandle(const TPortHandle&) = delete;
+  TPortHandle& operator=(const TPortHandle&) = delete;
+
+  bool Valid() const { return FHandle != win::INVALID_HANDLE_VALUE; }
+  win::HANDLE Handle() const { return FHandle; }
+
+ private:
+  win::HANDLE FHandle;
+};
