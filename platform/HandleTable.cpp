@@ -1,0 +1,75 @@
+// The process-wide handle table. Handle values come from a counter that only grows, so a closed
+// handle is never handed out again while the process runs.
+
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/DeviceWorld.h"
+
+namespace win {
+
+namespace {
+
+class HandleTable {
+ public:
+  HANDLE Allocate(std::shared_ptr<KernelObject> object) {
+    std::lock_guard lock(mutex_);
+    next_ += 4;
+    objects_.emplace(next_, std::move(object));
+    return reinterpret_cast<HANDLE>(next_);
+  }
+
+  std::shared_ptr<KernelObject> Lookup(HANDLE handle) {
+    std::lock_guard lock(mutex_);
+    auto found = objects_.find(reinterpret_cast<ULONG_PTR>(handle));
+    return found == objects_.end() ? nullptr : found->second;
+  }
+
+  std::shared_ptr<KernelObject> Take(HANDLE handle) {
+    std::lock_guard lock(mutex_);
+    auto found = objects_.find(reinterpret_cast<ULONG_PTR>(handle));
+    if (found == objects_.end()) {
+      return nullptr;
+    }
+    auto object = std::move(found->second);
+    objects_.erase(found);
+    return object;
+  }
+
+ private:
+  std::mutex mutex_;
+  ULONG_PTR next_ = 0;  // values are multiples of 4, never 0 and never INVALID_HANDLE_VALUE
+  std::unordered_map<ULONG_PTR, std::shared_ptr<KernelObject>> objects_;
+};
+
+HandleTable& Table() {
+  static HandleTable table;
+  return table;
+}
+
+}  // namespace
+
+HANDLE AllocateHandle(std::shared_ptr<KernelObject> object) {
+  if (!object) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return Table().Allocate(std::move(object));
+}
+
+std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
+  return Table().Lookup(handle);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  auto object = Table().Take(handle);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Outside the table's lock: closing a file ends its pending operations, which may signal.
+  object->OnClose();
+  return TRUE;
+}
+
+}  // namespace win

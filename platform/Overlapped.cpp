@@ -1,0 +1,77 @@
+// The overlapped completion protocol: Internal is the completion word, written last with
+// release order; readers load it with acquire order before they look at InternalHigh.
+
+#include <atomic>
+
+#include "platform/DeviceWorld.h"
+
+namespace win {
+
+namespace {
+
+std::atomic_ref<ULONG_PTR> StatusOf(const OVERLAPPED* overlapped) {
+  return std::atomic_ref<ULONG_PTR>(const_cast<OVERLAPPED*>(overlapped)->Internal);
+}
+
+// Re-checks a pending record at this interval even without a signal, in case its event is
+// shared with other operations and was reset by someone else in between.
+constexpr DWORD kRecheckMs = 50;
+
+}  // namespace
+
+void StartOverlapped(OVERLAPPED* overlapped) {
+  GetCurrentThreadId();  // the issuing thread's exit hooks must run when it ends
+  overlapped->InternalHigh = 0;
+  StatusOf(overlapped).store(STATUS_PENDING, std::memory_order_release);
+  if (overlapped->hEvent != nullptr) {
+    ResetEvent(overlapped->hEvent);
+  }
+}
+
+void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred) {
+  // Read the event first: once the status is stored the owner may let the record go.
+  HANDLE event = overlapped->hEvent;
+  overlapped->InternalHigh = transferred;
+  StatusOf(overlapped).store(error, std::memory_order_release);
+  if (event != nullptr) {
+    SetEvent(event);
+  }
+}
+
+bool OverlappedPending(const OVERLAPPED* overlapped) {
+  return StatusOf(overlapped).load(std::memory_order_acquire) == STATUS_PENDING;
+}
+
+BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+  if (overlapped == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // With an event the wait needs only the event: the file may already be closed.
+  if (overlapped->hEvent == nullptr && !LookupHandle(file)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  while (OverlappedPending(overlapped)) {
+    if (wait == FALSE) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    if (overlapped->hEvent == nullptr) {
+      Sleep(1);
+    } else if (WaitForSingleObject(overlapped->hEvent, kRecheckMs) == WAIT_FAILED) {
+      return FALSE;
+    }
+  }
+  if (transferred != nullptr) {
+    *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+  }
+  const auto status = static_cast<DWORD>(StatusOf(overlapped).load(std::memory_order_acquire));
+  if (status != ERROR_SUCCESS) {
+    SetLastError(status);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace win

@@ -1,0 +1,11 @@
+#pragma once
+// Running the thread-exit hooks, for the thread functions of this layer.
+
+#include "platform/Platform.h"
+
+namespace win::detail {
+
+// Calls every registered hook with the id of the ending thread, on that thread.
+void RunThreadExitHooks(DWORD threadId);
+
+}  // namespace win::detail
