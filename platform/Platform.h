@@ -130,8 +130,7 @@ BOOL ResetEvent(HANDLE event);
 // Waitable handles: events and threads (signalled when the thread has ended).
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 // Only waitAll == FALSE is supported (wait for any); TRUE fails with ERROR_INVALID_PARAMETER.
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
 // ---------------------------------------------------------------------------------------------
 // Critical sections (recursive)
@@ -184,7 +183,9 @@ inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 inline constexpr DWORD LANG_NEUTRAL = 0x00;
 inline constexpr DWORD SUBLANG_DEFAULT = 0x01;
-inline constexpr DWORD MAKELANGID(DWORD primary, DWORD sub) { return (sub << 10) | primary; }
+inline constexpr DWORD MAKELANGID(DWORD primary, DWORD sub) {
+  return (sub << 10) | primary;
+}
 
 // Writes the system's text for `messageId` (with its trailing ".\r\n", as Windows does) into
 // `buffer` and returns its length; 0 with ERROR_MR_MID_NOT_FOUND for an unknown code, or
@@ -267,8 +268,13 @@ class MessageTarget {
   virtual ~MessageTarget() = default;
   // Runs on the owning thread.
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
-  // Queues the message for a later WindowProc call on the owning thread. Called from any thread.
+  // Queues the message for a later DeliverQueued call on the owning thread. Called from any
+  // thread, sometimes under the messaging lock: it must not call the messaging functions.
   virtual void PostToQueue(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  // The queue hands every queued message here, on the owning thread. It runs WindowProc, or,
+  // for a message that another thread sent with SendMessage, runs that message and lets the
+  // sending thread go on with the result.
+  LRESULT DeliverQueued(UINT message, WPARAM wParam, LPARAM lParam);
 };
 
 // Registers a target owned by the calling thread. Top-level targets receive the device-change
@@ -304,8 +310,8 @@ inline constexpr int IDOK = 1;
 
 // The one seam every message box goes through. The application installs the real box; tests
 // and the headless front end install recorders. Without one, the text goes to stderr.
-using MessageBoxHook = std::function<int(HWND owner, const std::string& text,
-                                         const std::string& caption, UINT type)>;
+using MessageBoxHook =
+    std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
