@@ -50,9 +50,9 @@ struct PullOutAt {
 };
 
 struct Faults {
-  bool held = false;     // another program holds the port: opens fail, ERROR_ACCESS_DENIED
-  DWORD openError = 0;   // non-zero: opens fail with this code
-  bool refuseCommState = false;         // SetCommState fails, ERROR_INVALID_PARAMETER
+  bool held = false;             // another program holds the port: opens fail, ERROR_ACCESS_DENIED
+  DWORD openError = 0;           // non-zero: opens fail with this code
+  bool refuseCommState = false;  // SetCommState fails, ERROR_INVALID_PARAMETER
   std::vector<DWORD> refusedBaudRates;  // SetCommState with one of these fails the same way
   bool refuseQueueSizes = false;        // SetupComm fails, ERROR_INVALID_PARAMETER
   std::optional<PullOutAt> pullOutAt;
@@ -89,7 +89,7 @@ struct PortState {
   bool rts = false;
   int dtrRaised = 0;  // how often DTR went from low to high
   int rtsRaised = 0;
-  std::string transmitted;  // every byte that left on the wire, in order
+  std::string transmitted;         // every byte that left on the wire, in order
   std::vector<std::string> calls;  // the comm calls made on the port, by name, in order
   bool pulledOut = false;
 };
@@ -108,7 +108,9 @@ class BenchWorld : public DeviceWorld {
                                               const std::string& origin = "<text>");
 
   // Devices, in their stable order. Adding or changing presence broadcasts arrival / removal
-  // (DBT_DEVTYP_PORT for a device with a port name) when `broadcast` is set.
+  // (DBT_DEVTYP_PORT for a device with a port name) when `broadcast` is set. Port names are
+  // unique without regard to case: adding a second COM3 throws std::invalid_argument, and so
+  // do the calls below for a port name that is not on the bench.
   virtual void AddDevice(Device device, bool broadcast = false) = 0;
   virtual void SetPresent(const std::string& portName, bool present, bool broadcast = true) = 0;
   // The device vanishes now: open handles fail every later call, pending operations complete
@@ -117,10 +119,13 @@ class BenchWorld : public DeviceWorld {
   // Removes every device and ends every open handle, as if all were pulled out, silently.
   virtual void Reset() = 0;
 
+  // A wiring change takes effect at once on an open port (modem-line events included).
   virtual void SetWiring(const std::string& portName, const Wiring& wiring) = 0;
+  // Replaces the faults; calls are counted for `pullOutAt` from here on.
   virtual void SetFaults(const std::string& portName, const Faults& faults) = 0;
 
-  // The device side sends bytes; they arrive after their wire time at the port's settings.
+  // The device side sends bytes; they arrive after their wire time at the port's settings,
+  // one after the other. Nothing arrives on a port that is not open.
   virtual void SendFromDevice(const std::string& portName, const std::string& bytes) = 0;
   // Raises CE_ flags (EV_ERR) or a break (EV_BREAK with CE_BREAK) on the port.
   virtual void RaiseLineError(const std::string& portName, DWORD ceFlags) = 0;

@@ -61,6 +61,7 @@ using FARPROC = INT_PTR (*)();
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
+inline constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
@@ -97,6 +98,7 @@ inline constexpr DWORD ERROR_IO_PENDING = 997;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr DWORD ERROR_NOT_FOUND = 1168;
+inline constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT NOERROR = 0;
