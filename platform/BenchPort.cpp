@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 namespace win::bench {
 
@@ -37,6 +38,21 @@ DCB BenchPort::DefaultDcb() {
 
 namespace {
 
+// Every live port, for the thread-exit cancellation. Ports outlive their world: the hook belongs
+// to the process and is never removed.
+struct PortRegistry {
+  std::mutex mutex;
+  std::map<const BenchPort*, std::weak_ptr<BenchPort>> ports;
+};
+
+PortRegistry& Registry() {
+  static PortRegistry* const registry = [] {
+    AddThreadExitHook([](DWORD threadId) { BenchPort::CancelThread(threadId); });
+    return new PortRegistry;
+  }();
+  return *registry;
+}
+
 bool ValidFraming(const DCB& dcb) {
   if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
       dcb.StopBits > TWOSTOPBITS) {
@@ -55,6 +71,38 @@ BenchPort::BenchPort(std::shared_ptr<BenchDevice> device, std::shared_ptr<BenchC
                      bool overlapped)
     : device_(std::move(device)), clock_(std::move(clock)), overlapped_(overlapped) {
   dcb_ = DefaultDcb();
+}
+
+BenchPort::~BenchPort() {
+  auto& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  registry.ports.erase(this);
+}
+
+std::shared_ptr<BenchPort> BenchPort::Open(std::shared_ptr<BenchDevice> device,
+                                           std::shared_ptr<BenchClock> clock, bool overlapped) {
+  auto port = std::make_shared<BenchPort>(std::move(device), std::move(clock), overlapped);
+  auto& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  registry.ports.emplace(port.get(), port);
+  return port;
+}
+
+void BenchPort::CancelThread(DWORD threadId) {
+  std::vector<std::shared_ptr<BenchPort>> ports;  // let go after every lock
+  {
+    auto& registry = Registry();
+    std::lock_guard lock(registry.mutex);
+    for (const auto& [key, handle] : registry.ports) {
+      if (auto port = handle.lock()) {
+        ports.push_back(std::move(port));
+      }
+    }
+  }
+  for (const auto& port : ports) {
+    std::lock_guard lock(port->device_->mutex);
+    port->CancelThreadLocked(threadId);
+  }
 }
 
 template <class Function>

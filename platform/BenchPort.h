@@ -20,8 +20,15 @@ namespace win::bench {
 
 class BenchPort final : public CommFile, public std::enable_shared_from_this<BenchPort> {
  public:
+  // Use Open: a port is owned by shared pointers and known to the thread-exit cancellation.
   BenchPort(std::shared_ptr<BenchDevice> device, std::shared_ptr<BenchClock> clock,
             bool overlapped);
+  ~BenchPort() override;
+  BenchPort(const BenchPort&) = delete;
+  BenchPort& operator=(const BenchPort&) = delete;
+
+  static std::shared_ptr<BenchPort> Open(std::shared_ptr<BenchDevice> device,
+                                         std::shared_ptr<BenchClock> clock, bool overlapped);
 
   BOOL GetCommState(DCB& dcb) override;
   BOOL SetCommState(const DCB& dcb) override;
@@ -50,8 +57,9 @@ class BenchPort final : public CommFile, public std::enable_shared_from_this<Ben
   void BreakLocked();
   // The wiring changed: modem inputs are judged again (raising their events).
   void WiringChangedLocked(const Wiring& previous);
-  // Ends what the thread left pending.
+  // Ends what the thread left pending (every live port, when any thread ends).
   void CancelThreadLocked(DWORD threadId);
+  static void CancelThread(DWORD threadId);
   std::chrono::nanoseconds CharTimeLocked() const { return CharTime(dcb_); }
   // Wire time of one character: start bit, data bits, parity bit, stop bits at the baud rate.
   static std::chrono::nanoseconds CharTime(const DCB& dcb);

@@ -158,15 +158,8 @@ struct DeviceList {
 
 class BenchWorldImpl final : public BenchWorld {
  public:
-  BenchWorldImpl() : clock_(std::make_shared<BenchClock>()) {
-    // The hook is removed before anything it uses goes, and removal waits for running hooks.
-    hookId_ = AddThreadExitHook([this](DWORD threadId) { OnThreadExit(threadId); });
-  }
-
-  ~BenchWorldImpl() override {
-    RemoveThreadExitHook(hookId_);
-    Reset();
-  }
+  BenchWorldImpl() : clock_(std::make_shared<BenchClock>()) {}
+  ~BenchWorldImpl() override = default;
 
   BenchWorldImpl(const BenchWorldImpl&) = delete;
   BenchWorldImpl& operator=(const BenchWorldImpl&) = delete;
@@ -201,7 +194,7 @@ class BenchWorldImpl final : public BenchWorld {
         ++device->state.refusedOpens;
         error = refusal;
       } else {
-        port = std::make_shared<BenchPort>(device, clock_, (flags & FILE_FLAG_OVERLAPPED) != 0);
+        port = BenchPort::Open(device, clock_, (flags & FILE_FLAG_OVERLAPPED) != 0);
         device->port = port;
         device->state.open = true;
         device->state.dtr = false;
@@ -396,8 +389,10 @@ class BenchWorldImpl final : public BenchWorld {
       removed.swap(devices_);
     }
     for (const auto& device : removed) {
+      std::shared_ptr<BenchPort> port;  // let go after the lock
       std::lock_guard lock(device->mutex);
-      if (auto port = device->port.lock()) {
+      port = device->port.lock();
+      if (port) {
         port->VanishLocked();
       }
       device->port.reset();
@@ -407,9 +402,11 @@ class BenchWorldImpl final : public BenchWorld {
 
   void SetWiring(const std::string& portName, const Wiring& wiring) override {
     auto device = Get(portName);
+    std::shared_ptr<BenchPort> port;
     std::lock_guard lock(device->mutex);
     const Wiring previous = std::exchange(device->device.wiring, wiring);
-    if (auto port = device->port.lock()) {
+    port = device->port.lock();
+    if (port) {
       port->WiringChangedLocked(previous);
     }
   }
@@ -441,9 +438,11 @@ class BenchWorldImpl final : public BenchWorld {
 
   std::uint64_t CharTimeMicros(const std::string& portName) const override {
     auto device = Get(portName);
+    std::shared_ptr<BenchPort> port;
     std::lock_guard lock(device->mutex);
     std::chrono::nanoseconds time{};
-    if (auto port = device->port.lock()) {
+    port = device->port.lock();
+    if (port) {
       time = port->CharTimeLocked();
     } else {
       time =
@@ -479,8 +478,10 @@ class BenchWorldImpl final : public BenchWorld {
   template <class Action>
   void WithPort(const std::string& portName, Action action) {
     auto device = Get(portName);
+    std::shared_ptr<BenchPort> port;
     std::lock_guard lock(device->mutex);
-    if (auto port = device->port.lock()) {
+    port = device->port.lock();
+    if (port) {
       action(*port);
     }
   }
@@ -532,26 +533,11 @@ class BenchWorldImpl final : public BenchWorld {
     return &found->entries[index - 1];
   }
 
-  void OnThreadExit(DWORD threadId) {
-    std::vector<std::shared_ptr<BenchDevice>> devices;
-    {
-      std::lock_guard lock(mutex_);
-      devices = devices_;
-    }
-    for (const auto& device : devices) {
-      std::lock_guard lock(device->mutex);
-      if (auto port = device->port.lock()) {
-        port->CancelThreadLocked(threadId);
-      }
-    }
-  }
-
   std::shared_ptr<BenchClock> clock_;
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<BenchDevice>> devices_;
   std::map<HDEVINFO, std::unique_ptr<DeviceList>> lists_;
   DWORD nextDevInst_ = 0;
-  int hookId_ = 0;
 };
 
 }  // namespace
