@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "platform/BenchWorld.h"
+#include "platform/HostWorld.h"
 
 namespace win {
 
@@ -24,9 +25,9 @@ std::shared_ptr<DeviceWorld> CreateDeviceWorld(DeviceWorldKind kind) {
     case DeviceWorldKind::Bench:
       return bench::BenchWorld::Create();
     case DeviceWorldKind::Host:
-      break;
+      return std::make_shared<host::HostWorld>(host::HostPaths{});
   }
-  throw std::runtime_error("host device world not available yet");
+  throw std::invalid_argument("unknown device world");
 }
 
 void InstallDeviceWorld(std::shared_ptr<DeviceWorld> world) {
