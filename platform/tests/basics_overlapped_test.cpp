@@ -1,0 +1,200 @@
+// The overlapped protocol as callers see it through GetOverlappedResult, and the dispatch of the
+// comm functions: paths, handles that are no open files, and missing arguments.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/BenchWorld.h"
+
+using namespace win;
+
+namespace {
+
+class BasicsOverlapped : public ::testing::Test {
+ protected:
+  void SetUp() override { event_ = CreateEvent(nullptr, TRUE, TRUE, nullptr); }
+  void TearDown() override { CloseHandle(event_); }
+
+  // A record under way, completed by another thread after `delayMs`.
+  std::thread CompleteLater(OVERLAPPED& overlapped, DWORD error, DWORD count, DWORD delayMs) {
+    return std::thread([&overlapped, error, count, delayMs] {
+      Sleep(delayMs);
+      CompleteOverlapped(&overlapped, error, count);
+    });
+  }
+
+  HANDLE event_ = nullptr;
+};
+
+TEST_F(BasicsOverlapped, PendingRecordReportsIncompleteThenItsCount) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_;
+  StartOverlapped(&overlapped);
+  EXPECT_TRUE(OverlappedPending(&overlapped));
+  EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);  // the start resets the event
+  DWORD count = 99;
+  SetLastError(0);
+  EXPECT_FALSE(GetOverlappedResult(nullptr, &overlapped, &count, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+
+  auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 7, 30);
+  EXPECT_TRUE(GetOverlappedResult(nullptr, &overlapped, &count, TRUE));
+  EXPECT_EQ(count, 7u);
+  EXPECT_FALSE(OverlappedPending(&overlapped));
+  EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_OBJECT_0);
+  completer.join();
+}
+
+TEST_F(BasicsOverlapped, FailedRecordGivesItsError) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_;
+  StartOverlapped(&overlapped);
+  auto completer = CompleteLater(overlapped, ERROR_OPERATION_ABORTED, 2, 10);
+  DWORD count = 99;
+  SetLastError(0);
+  EXPECT_FALSE(GetOverlappedResult(nullptr, &overlapped, &count, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(count, 2u);
+  completer.join();
+}
+
+TEST_F(BasicsOverlapped, WaitOutlivesTheClosedFileAndAResetSharedEvent) {
+  // The file handle is already gone: with an event the wait needs only the event.
+  HANDLE file = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  CloseHandle(file);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_;
+  StartOverlapped(&overlapped);
+  CompleteOverlapped(&overlapped, ERROR_SUCCESS, 3);
+  ResetEvent(event_);  // someone sharing the event reset it after the completion
+  DWORD count = 0;
+  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &count, TRUE));
+  EXPECT_EQ(count, 3u);
+
+  StartOverlapped(&overlapped);
+  auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 4, 20);
+  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &count, TRUE));
+  EXPECT_EQ(count, 4u);
+  completer.join();
+}
+
+TEST_F(BasicsOverlapped, WithoutAnEventTheFileMustExist) {
+  OVERLAPPED overlapped{};
+  StartOverlapped(&overlapped);
+  SetLastError(0);
+  EXPECT_FALSE(GetOverlappedResult(nullptr, &overlapped, nullptr, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 5, 20);
+  DWORD count = 0;
+  EXPECT_TRUE(GetOverlappedResult(event_, &overlapped, &count, TRUE));  // any open handle
+  EXPECT_EQ(count, 5u);
+  completer.join();
+  SetLastError(0);
+  EXPECT_FALSE(GetOverlappedResult(event_, nullptr, &count, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+class BasicsCommDispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bench_ = &bench::UseBench();
+    bench_->AddDevice(bench::MakePort("COM3", "Communications Port", "ACPI"));
+  }
+
+  bench::BenchWorld* bench_ = nullptr;
+};
+
+TEST_F(BasicsCommDispatch, OnlyDevicePathsOpen) {
+  for (const char* path : {"\\\\.\\COM3", "\\\\?\\COM3"}) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    EXPECT_TRUE(bench_->State("COM3").open);
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_FALSE(bench_->State("COM3").open);
+  }
+  for (const char* path : {"COM3", "\\\\.\\", "\\\\.\\COM9", "\\\\X\\COM3", "C:\\COM3"}) {
+    SetLastError(0);
+    EXPECT_EQ(
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        INVALID_HANDLE_VALUE)
+        << path;
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << path;
+  }
+  EXPECT_EQ(bench_->State("COM3").opens, 2);
+}
+
+TEST_F(BasicsCommDispatch, CallsOnHandlesThatAreNoOpenFilesFail) {
+  HANDLE event = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  HANDLE closed = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+  CloseHandle(closed);
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+  COMSTAT status{};
+  DWORD value = 0;
+  char buffer[4] = {};
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  for (HANDLE bad : {HANDLE{nullptr}, INVALID_HANDLE_VALUE, event, closed}) {
+    const BOOL results[] = {
+        GetCommState(bad, &dcb),
+        SetCommState(bad, &dcb),
+        SetupComm(bad, 1024, 1024),
+        GetCommTimeouts(bad, &timeouts),
+        SetCommTimeouts(bad, &timeouts),
+        GetCommMask(bad, &value),
+        SetCommMask(bad, EV_RXCHAR),
+        WaitCommEvent(bad, &value, &overlapped),
+        ReadFile(bad, buffer, 1, &value, &overlapped),
+        WriteFile(bad, buffer, 1, &value, &overlapped),
+        CancelIo(bad),
+        CancelIoEx(bad, nullptr),
+        ClearCommError(bad, &value, &status),
+        PurgeComm(bad, PURGE_RXCLEAR),
+        EscapeCommFunction(bad, SETDTR),
+        GetCommModemStatus(bad, &value),
+    };
+    for (BOOL result : results) {
+      EXPECT_FALSE(result);
+    }
+    SetLastError(0);
+    EXPECT_FALSE(GetCommModemStatus(bad, &value));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    SetLastError(0);
+    EXPECT_FALSE(WriteFile(bad, buffer, 1, &value, &overlapped));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+  // Nothing reached the port after its close.
+  const auto calls = bench_->State("COM3").calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "WriteFile"), 0);
+  CloseHandle(event);
+}
+
+TEST_F(BasicsCommDispatch, MissingArgumentsAreInvalidParameters) {
+  HANDLE file = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD value = 0;
+  auto expectInvalid = [](BOOL result) {
+    EXPECT_FALSE(result);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  };
+  expectInvalid(GetCommState(file, nullptr));
+  expectInvalid(SetCommState(file, nullptr));
+  expectInvalid(GetCommTimeouts(file, nullptr));
+  expectInvalid(SetCommTimeouts(file, nullptr));
+  expectInvalid(GetCommMask(file, nullptr));
+  expectInvalid(GetCommModemStatus(file, nullptr));
+  expectInvalid(WaitCommEvent(file, nullptr, nullptr));
+  expectInvalid(ReadFile(file, nullptr, 4, &value, nullptr));
+  expectInvalid(WriteFile(file, nullptr, 4, &value, nullptr));
+  char byte = 'U';
+  expectInvalid(WriteFile(file, &byte, 1, nullptr, nullptr));
+  EXPECT_TRUE(CloseHandle(file));
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// System texts, built-in modules, GUID texts, tick count, control-block flags, application hooks.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "platform/Platform.h"
+
+using namespace win;
+
+namespace {
+
+std::string SystemText(DWORD code, DWORD size = 512) {
+  std::string buffer(size, '\xAA');
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer.data(), size, nullptr);
+  if (length == 0) {
+    return {};
+  }
+  EXPECT_EQ(buffer[length], '\0');
+  return buffer.substr(0, length);
+}
+
+TEST(BasicsSystem, FormatMessageGivesTheSystemTexts) {
+  EXPECT_EQ(SystemText(ERROR_SUCCESS), "The operation completed successfully.\r\n");
+  EXPECT_EQ(SystemText(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.\r\n");
+  EXPECT_EQ(SystemText(ERROR_ACCESS_DENIED), "Access is denied.\r\n");
+  EXPECT_EQ(SystemText(ERROR_OPERATION_ABORTED),
+            "The I/O operation has been aborted because of either a thread exit or an "
+            "application request.\r\n");
+  EXPECT_EQ(SystemText(ERROR_MR_MID_NOT_FOUND),
+            "The system cannot find message text for message number 0x%1 in the message file "
+            "for %2.\r\n");
+  EXPECT_EQ(SystemText(ERROR_INVALID_WINDOW_HANDLE), "Invalid window handle.\r\n");
+  // Every code this layer reports has its text.
+  for (DWORD code :
+       {1u,   2u,   3u,   5u,   6u,   8u,   13u,  21u,  22u,  31u,  32u,   50u,   87u,   120u,
+        121u, 122u, 123u, 126u, 127u, 259u, 317u, 995u, 996u, 997u, 1004u, 1167u, 1168u, 1400u}) {
+    const std::string text = SystemText(code);
+    ASSERT_GT(text.size(), 3u) << code;
+    EXPECT_EQ(text.substr(text.size() - 3), ".\r\n") << code;
+  }
+}
+
+TEST(BasicsSystem, FormatMessageFailures) {
+  std::array<char, 64> buffer{};
+  SetLastError(0);
+  EXPECT_EQ(
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 12345, 0, buffer.data(), 64, nullptr),
+      0u);
+  EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+
+  const std::string denied = "Access is denied.\r\n";
+  const auto fits = static_cast<DWORD>(denied.size() + 1);  // the NUL needs its place
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0,
+                           buffer.data(), fits - 1, nullptr),
+            0u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0,
+                           buffer.data(), fits, nullptr),
+            denied.size());
+  EXPECT_EQ(std::string(buffer.data()), denied);
+}
+
+using ClassGuidsProc = BOOL (*)(PCSTR, LPGUID, DWORD, PDWORD);
+using ClassNameProc = BOOL (*)(const GUID*, char*, DWORD, PDWORD);
+
+INT_PTR Answer() {
+  return 1;
+}
+INT_PTR OtherAnswer() {
+  return 2;
+}
+
+TEST(BasicsSystem, SetupApiIsBuiltInWithEveryExport) {
+  HMODULE module = LoadLibraryA("SETUPAPI.DLL");
+  ASSERT_NE(module, nullptr);
+  for (const char* name : {"SetupDiClassGuidsFromNameA",
+                           "SetupDiGetClassDevsA",
+                           "SetupDiEnumDeviceInfo",
+                           "SetupDiGetDeviceRegistryPropertyA",
+                           "SetupDiDestroyDeviceInfoList",
+                           "SetupGetInfInformationA",
+                           "SetupGetInfInformationW",
+                           "SetupOpenInfFileA",
+                           "SetupOpenInfFileW",
+                           "SetupCloseInfFile",
+                           "SetupDiClassGuidsFromNameW",
+                           "SetupDiGetClassDevsW",
+                           "SetupDiGetDeviceRegistryPropertyW",
+                           "SetupDiClassNameFromGuidA",
+                           "SetupDiClassNameFromGuidW",
+                           "SetupDiGetClassDescriptionA",
+                           "SetupDiGetClassDescriptionW",
+                           "SetupDiGetDeviceInstanceIdA",
+                           "SetupDiGetDeviceInstanceIdW",
+                           "SetupDiOpenDevRegKey",
+                           "SetupDiCreateDeviceInfoList",
+                           "SetupDiEnumDeviceInterfaces",
+                           "SetupDiGetDeviceInterfaceDetailA",
+                           "SetupDiGetDeviceInterfaceDetailW"}) {
+    EXPECT_NE(GetProcAddress(module, name), nullptr) << name;
+  }
+  EXPECT_EQ(ProcCast<ClassGuidsProc>(GetProcAddress(module, "SetupDiClassGuidsFromNameA")),
+            &SetupDiClassGuidsFromNameA);
+  auto className = ProcCast<ClassNameProc>(GetProcAddress(module, "SetupDiClassNameFromGuidA"));
+  SetLastError(0);
+  EXPECT_FALSE(className(nullptr, nullptr, 0, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED);
+
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(module, "setupdiclassguidsfromnamea"), nullptr);  // names are exact
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_TRUE(FreeLibrary(module));
+}
+
+TEST(BasicsSystem, ModuleLoadFailures) {
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+
+  RegisterBuiltinModule({"broken.dll", {{"Answer", ToFarProc(&Answer)}}, ERROR_ACCESS_DENIED});
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("Broken.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  UnregisterBuiltinModule("broken.dll");
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("broken.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+
+  SetLastError(0);
+  EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x1234)));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(BasicsSystem, ModulesAreCountedAndOutliveTheirRegistration) {
+  RegisterBuiltinModule({"answers.dll", {{"Answer", ToFarProc(&Answer)}}, 0});
+  HMODULE first = LoadLibraryA("answers.dll");
+  HMODULE second = LoadLibraryA("ANSWERS");  // no extension: a .dll
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first, second);
+
+  RegisterBuiltinModule({"answers.dll", {{"Answer", ToFarProc(&OtherAnswer)}}, 0});
+  HMODULE replaced = LoadLibraryA("answers.dll");
+  ASSERT_NE(replaced, nullptr);
+  EXPECT_NE(replaced, first);
+  EXPECT_EQ(ProcCast<INT_PTR (*)()>(GetProcAddress(replaced, "Answer"))(), 2);
+  UnregisterBuiltinModule("answers.dll");
+  EXPECT_EQ(ProcCast<INT_PTR (*)()>(GetProcAddress(first, "Answer"))(), 1);
+
+  EXPECT_TRUE(FreeLibrary(first));
+  EXPECT_NE(GetProcAddress(first, "Answer"), nullptr);  // one reference left
+  EXPECT_TRUE(FreeLibrary(first));
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(first, "Answer"), nullptr);
+  EXPECT_FALSE(FreeLibrary(first));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(FreeLibrary(replaced));
+}
+
+TEST(BasicsSystem, ClsidFromStringReadsBracedGuids) {
+  GUID guid{};
+  ASSERT_EQ(CLSIDFromString(L"{4D36E978-e325-11CE-BFC1-08002BE10318}", &guid), S_OK);
+  EXPECT_EQ(guid.Data1, 0x4D36E978u);
+  EXPECT_EQ(guid.Data2, 0xE325u);
+  EXPECT_EQ(guid.Data3, 0x11CEu);
+  const std::array<BYTE, 8> data4{0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18};
+  EXPECT_TRUE(std::equal(data4.begin(), data4.end(), guid.Data4));
+
+  for (const wchar_t* bad :
+       {L"4D36E978-E325-11CE-BFC1-08002BE10318", L"{4D36E978-E325-11CE-BFC1-08002BE10318",
+        L"{4D36E978-E325-11CE-BFC1-08002BE103180}", L"{4D36E978-E325-11CE-BFC1-08002BE1031G}",
+        L"{4D36E978E-325-11CE-BFC1-08002BE10318}", L"{4D36E978-E325-11CE-BFC1+08002BE10318}",
+        L"{ 4D36E978-E325-11CE}", L""}) {
+    GUID untouched{1, 2, 3, {4}};
+    EXPECT_EQ(CLSIDFromString(bad, &untouched), CO_E_CLASSSTRING);
+    EXPECT_EQ(untouched.Data1, 1u);
+  }
+}
+
+TEST(BasicsSystem, TickCountFollowsSleep) {
+  const DWORD start = GetTickCount();
+  Sleep(30);
+  EXPECT_GE(GetTickCount() - start, 25u);
+}
+
+TEST(BasicsSystem, DcbFlagsIsTheFlagsWord) {
+  DCB dcb{};
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  dcb.fAbortOnError = 1;
+  dcb.BaudRate = 0xFFFFFFFF;
+  EXPECT_EQ(DcbFlags(dcb), 0x1u | (2u << 4) | (3u << 12) | (1u << 14));
+}
+
+TEST(BasicsSystem, ApplicationHooksReceiveBoxesAndErrors) {
+  std::string shown;
+  SetMessageBoxHook([&](HWND, const std::string& text, const std::string& caption, UINT type) {
+    shown = caption + "|" + text + "|" + std::to_string(type);
+    return 7;
+  });
+  SetApplicationTitle("Тальвик");
+  EXPECT_EQ(MessageBoxA(nullptr, "Нет портов", ApplicationTitle().c_str(), MB_ICONERROR), 7);
+  EXPECT_EQ(shown, "Тальвик|Нет портов|16");
+
+  std::string reported;
+  SetApplicationExceptionHook([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      reported = e.what();
+    }
+  });
+  HandleApplicationException(std::make_exception_ptr(std::runtime_error("broken")));
+  EXPECT_EQ(reported, "broken");
+
+  int pumped = 0;
+  SetMessagePump([&] { ++pumped; });
+  PumpOneMessage();
+  EXPECT_EQ(pumped, 1);
+
+  SetMessageBoxHook(nullptr);
+  SetApplicationExceptionHook(nullptr);
+  SetMessagePump(nullptr);
+  SetApplicationTitle("");
+  PumpOneMessage();
+  EXPECT_EQ(pumped, 1);
+}
+
+}  // namespace
