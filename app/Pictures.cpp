@@ -1,10 +1,15 @@
 #include "app/Pictures.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QString>
 #include <QSvgRenderer>
 #include <array>
 #include <initializer_list>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
 
 // The pictures live in a static library, whose resources the linker would drop unless they are
 // registered explicitly. The macro cannot be used inside a namespace.
@@ -23,18 +28,26 @@ constexpr std::array<const char*, kImageListCount> kToolbarFiles = {
     "door-exit.svg", "connector.svg", "magnifier.svg", "gear.svg",
     "tick.svg",      "info.svg",      "gear-grey.svg"};
 
+// Draws an SVG picture at one size. Rows repaint often, so each drawing is kept; images, unlike
+// pixmaps, may outlive the application object.
 QPixmap Render(const char* file, QSize size) {
   static const bool registered = (RegisterPictureResources(), true);
   (void)registered;
-  QSvgRenderer renderer(QStringLiteral(":/images/") + QString::fromLatin1(file));
-  if (!renderer.isValid()) {
-    return {};
+  static std::map<std::tuple<std::string, int, int>, QImage> drawn;
+  const auto key = std::make_tuple(std::string(file), size.width(), size.height());
+  auto found = drawn.find(key);
+  if (found == drawn.end()) {
+    QImage image;
+    QSvgRenderer renderer(QStringLiteral(":/images/") + QString::fromLatin1(file));
+    if (renderer.isValid()) {
+      image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+      image.fill(Qt::transparent);
+      QPainter painter(&image);
+      renderer.render(&painter);
+    }
+    found = drawn.emplace(key, std::move(image)).first;
   }
-  QPixmap pixmap(size);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  renderer.render(&painter);
-  return pixmap;
+  return found->second.isNull() ? QPixmap() : QPixmap::fromImage(found->second);
 }
 
 // An icon with one pixmap per size, so that each size is drawn for itself, not scaled.
