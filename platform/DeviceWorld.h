@@ -81,6 +81,8 @@ class DeviceWorld {
   virtual BOOL DestroyDeviceInfoList(HDEVINFO list) = 0;
   virtual std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
                                                                     SP_DEVINFO_DATA* data) = 0;
+  // The device node behind a port name, where this world has one.
+  virtual std::string DeviceNode(std::string_view /*portName*/) { return {}; }
 };
 
 enum class DeviceWorldKind { Bench, Host };

@@ -559,6 +559,10 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO list);
 std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
                                                                 PSP_DEVINFO_DATA data);
 
+// The device node behind a port name ("/dev/ttyUSB0"), where the device world knows one; empty
+// otherwise (the bench, Windows).
+std::string DeviceNodeOf(const std::string& portName);
+
 // "msports.dll": the serial class installer's advanced-settings page. Where the system has
 // none, the application registers its own page under this export name.
 using SerialDisplayAdvancedSettingsProc = LONG (*)(HWND parent, HDEVINFO list,
