@@ -1,0 +1,94 @@
+#include "app/Application.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QString>
+
+#include "serial/SpSynchronize.h"
+
+using namespace win;
+
+namespace {
+
+const QEvent::Type kWakeUpEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+int ShowMessageBox(HWND /*owner*/, const std::string& text, const std::string& caption, UINT type) {
+  QMessageBox box(QApplication::activeWindow());
+  box.setWindowTitle(QString::fromStdString(caption));
+  box.setText(QString::fromStdString(text));
+  box.setIcon((type & MB_ICONERROR) != 0 ? QMessageBox::Critical : QMessageBox::NoIcon);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+  return IDOK;
+}
+
+std::string ExceptionText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception";
+  }
+}
+
+}  // namespace
+
+TApplication::TApplication(const std::string& title, QObject* parent) : QObject(parent) {
+  QCoreApplication::setApplicationName(QString::fromStdString(title));
+  QApplication::setApplicationDisplayName(QString::fromStdString(title));
+  SetApplicationTitle(title);
+  SetMessageBoxHook(&ShowMessageBox);
+  SetApplicationExceptionHook(&TApplication::ShowException);
+  SetMessagePump(&TApplication::PumpOneMessage);
+
+  SpSetMainThread();
+  SpSetWakeUp([this] { QCoreApplication::postEvent(this, new QEvent(kWakeUpEvent)); });
+  // Queued calls also run whenever the loop (the main one, a pump or a modal one) is about to
+  // wait, so a call queued while the wake-up is in flight is never left behind.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+            &TApplication::DrainMainThreadCalls);
+  }
+}
+
+TApplication::~TApplication() {
+  SpSetWakeUp(nullptr);
+  SetMessagePump(nullptr);
+  SetApplicationExceptionHook(nullptr);
+  SetMessageBoxHook(nullptr);
+}
+
+std::string TApplication::ErrorReportText(const std::string& message) {
+  std::string text = message;
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) {
+    text += '.';
+  }
+  return text;
+}
+
+void TApplication::ShowException(std::exception_ptr error) {
+  const std::string text = ErrorReportText(ExceptionText(error));
+  const std::string title = ApplicationTitle();
+  MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_ICONERROR);
+}
+
+void TApplication::PumpOneMessage() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  Dispatch([] { SpDrainMainThreadCalls(); });
+}
+
+bool TApplication::event(QEvent* event) {
+  if (event->type() == kWakeUpEvent) {
+    DrainMainThreadCalls();
+    return true;
+  }
+  return QObject::event(event);
+}
+
+void TApplication::DrainMainThreadCalls() {
+  Dispatch([] { SpDrainMainThreadCalls(); });
+}

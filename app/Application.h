@@ -1,0 +1,49 @@
+#pragma once
+// The application object: title, the one message-box seam, the default error report, the
+// main-thread call's wake-up and drain, and the one-message pump used between ports.
+
+#include <QObject>
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "platform/Platform.h"
+
+class QEvent;
+
+class TApplication : public QObject {
+  Q_OBJECT
+
+ public:
+  // Needs the QApplication to exist. Installs every hook; the destructor removes them.
+  explicit TApplication(const std::string& title, QObject* parent = nullptr);
+  ~TApplication() override;
+  TApplication(const TApplication&) = delete;
+  TApplication& operator=(const TApplication&) = delete;
+
+  // The text of the default error report: a full stop is appended when the message's last
+  // character sorts after ".".
+  static std::string ErrorReportText(const std::string& message);
+  // The default error report: error icon, the title as caption, one OK button.
+  static void ShowException(std::exception_ptr error);
+
+  // Runs a handler; whatever escapes it goes to the default error report and the program goes
+  // on. Every message, timer, action and component handler is called through this.
+  template <class Handler>
+  static void Dispatch(Handler&& handler) {
+    try {
+      std::forward<Handler>(handler)();
+    } catch (...) {
+      win::HandleApplicationException(std::current_exception());
+    }
+  }
+
+  // Handles what is waiting and runs the queued main-thread calls; never blocks.
+  static void PumpOneMessage();
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  void DrainMainThreadCalls();
+};

@@ -1,0 +1,472 @@
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+#include <QToolButton>
+#include <exception>
+
+#include "app/Action.h"
+#include "app/AdvancedSettingsPage.h"
+#include "app/Application.h"
+#include "app/Colors.h"
+#include "app/Pictures.h"
+#include "app/PortContainerFrame.h"
+#include "app/PortList.h"
+#include "discovery/ExistingSerialPorts.h"
+#include "discovery/ScanMessages.h"
+#include "serial/SpComm.h"
+
+using namespace win;
+
+namespace {
+
+const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// A posted window message on its way through the Qt event queue.
+class TMessageEvent : public QEvent {
+ public:
+  TMessageEvent(UINT message, WPARAM wParam, LPARAM lParam)
+      : QEvent(kMessageEvent), Message(message), WParam(wParam), LParam(lParam) {}
+  UINT Message;
+  WPARAM WParam;
+  LPARAM LParam;
+};
+
+// The stored settings of SpComm1 in the window's description.
+constexpr char kSpComm1Description[] =
+    "FlowControl.OutCtsFlow = False\n"
+    "FlowControl.OutDsrFlow = False\n"
+    "FlowControl.ControlDtr = dtrDisabled\n"
+    "FlowControl.ControlRts = rtsDisabled\n"
+    "FlowControl.XonXoffOut = False\n"
+    "FlowControl.XonXoffIn = False\n"
+    "FlowControl.DsrSensitivity = False\n"
+    "FlowControl.TxContinueOnXoff = False\n"
+    "DeviceName = 'COM%d'\n";
+
+// "U" and 0x00, sent as one text of two bytes.
+const std::string kProbeMessage("U\0", 2);
+constexpr char kEcho = 'U';
+constexpr int kCarrierDetectLine = 4;
+constexpr int kPhaseMilliseconds = 100;
+// An outcome of our own: the phase's step failed (the error has been shown).
+constexpr WPARAM kProbeFailed = 0xFF;
+
+constexpr int kToolbarHeight = 29;
+constexpr int kHeaderHeight = 19;
+constexpr int kStatusHeight = 19;
+
+const char* const kScanRunning = "Идет сканирование...";
+const char* const kScanFinished = "Сканирование завершено.";
+
+QString FramedPaneStyle(const QColor& frame) {
+  return QStringLiteral("QLabel { border: 1px solid %1; padding-left: 2px; color: black; }")
+      .arg(frame.name());
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      ACheck_(new TAction(this)),
+      AAbout_(new TAction(this)),
+      QMCheckFromList_(new TAction(this)) {
+  setWindowTitle(QStringLiteral("Тальвик"));
+  setWindowIcon(ApplicationIcon());
+  QFont font(QStringLiteral("Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  setFont(font);
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, WindowColor());
+  setPalette(colours);
+  setAutoFillBackground(true);
+  setFixedSize(kClientWidth, kClientHeight);
+
+  ACheck_->setText(QStringLiteral("Сканировать"));
+  ACheck_->SetHint(QStringLiteral("Сканировать последовательные порты компьютера"));
+  ACheck_->SetImageIndex(2, ToolbarImage(2));
+  ACheck_->OnExecute = [this] { ACheckExecute(); };
+  AAbout_->setText(QStringLiteral("О программе"));
+  AAbout_->SetHint(QStringLiteral("Назначение программы"));
+  AAbout_->SetImageIndex(5, ToolbarImage(5));
+  AAbout_->OnExecute = [this] { AAboutExecute(); };
+  QMCheckFromList_->OnExecute = [this] { QMCheckFromListExecute(); };
+
+  CreateToolbar();
+  CreateHeaderStrip();
+  Frame21_ = new TFrame2(this);
+  Frame21_->setGeometry(0, kToolbarHeight + kHeaderHeight, kClientWidth,
+                        kClientHeight - kToolbarHeight - kHeaderHeight - kStatusHeight);
+  Frame21_->OnSettingsClick = [this](QWidget* sender) { ButtonEdit1ButtonClick(sender); };
+  CreateStatusLine();
+
+  Timer1_ = new QTimer(this);
+  Timer1_->setSingleShot(true);
+  Timer1_->setInterval(kPhaseMilliseconds);
+  connect(Timer1_, &QTimer::timeout, this,
+          [this] { TApplication::Dispatch([this] { Timer1Timer(); }); });
+  CreateSerialComponent();
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+
+  Handle_ = RegisterMessageTarget(this, true);
+  SetAdvancedSettingsParent(Handle_);
+  RegisterAdvancedSettingsPage(this);
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  UnregisterMessageTarget(Handle_);
+  Timer1_->stop();
+}
+
+void TForm1::CreateToolbar() {
+  Toolbar1_ = new QWidget(this);
+  Toolbar1_->setGeometry(0, 0, kClientWidth, kToolbarHeight);
+  const auto button = [this](TAction* action, int left, int width) {
+    auto* result = new QToolButton(Toolbar1_);
+    result->setDefaultAction(action);
+    result->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    result->setAutoRaise(true);
+    result->setIconSize(QSize(16, 16));
+    result->setGeometry(left, 2, width, kToolbarHeight - 4);
+    return result;
+  };
+  CheckButton_ = button(ACheck_, 4, 94);
+  AboutButton_ = button(AAbout_, 98, 96);
+}
+
+void TForm1::CreateHeaderStrip() {
+  StatusBar2_ = new QWidget(this);
+  StatusBar2_->setGeometry(0, kToolbarHeight, kClientWidth, kHeaderHeight);
+  const QString style = FramedPaneStyle(FrameLineColor());
+  const struct {
+    const char* caption;
+    int width;
+  } panes[] = {{"Порт", 76}, {"Название", 200}, {"Состояние", 108}, {"Тип адаптера", 140}};
+  int left = 0;
+  for (const auto& pane : panes) {
+    auto* label = new QLabel(QString::fromUtf8(pane.caption), StatusBar2_);
+    label->setStyleSheet(style);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setGeometry(left, 0, pane.width, kHeaderHeight);
+    left += pane.width;
+  }
+}
+
+void TForm1::CreateStatusLine() {
+  GlyphStatus1_ = new QLabel(this);
+  GlyphStatus1_->setStyleSheet(FramedPaneStyle(ButtonShadowColor()));
+  GlyphStatus1_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  GlyphStatus1_->setGeometry(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
+}
+
+void TForm1::CreateSerialComponent() {
+  SpComm1_ = std::make_unique<TSpComm>();
+  SpComm1_->SetName("SpComm1");
+  SpComm1_->ReadStoredProperties(kSpComm1Description);
+  SpComm1_->OnRxChar = [this](TSpCustomComm& sender, std::int32_t count) {
+    TApplication::Dispatch([&] { SpComm1RxChar(sender, count); });
+  };
+}
+
+bool TForm1::Scanning() const {
+  return !ACheck_->isEnabled();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+
+void TForm1::PostToQueue(UINT message, WPARAM wParam, LPARAM lParam) {
+  QCoreApplication::postEvent(this, new TMessageEvent(message, wParam, lParam));
+}
+
+bool TForm1::event(QEvent* event) {
+  if (event->type() == kMessageEvent) {
+    const auto* message = static_cast<TMessageEvent*>(event);
+    DeliverQueued(message->Message, message->WParam, message->LParam);
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  TApplication::Dispatch([&] {
+    switch (message) {
+      case WM_START_SCAN:
+        WMStartScan();
+        break;
+      case WM_PORT_FOUND:
+        WMPortFound(lParam);
+        break;
+      case WM_PORTS_ENUMERATED:
+        WMPortsEnumerated();
+        break;
+      case WM_PROBE_RESULT:
+        WMProbeResult(wParam, lParam);
+        break;
+      case WM_DEVICECHANGE:
+        WMDeviceChange(wParam, lParam);
+        break;
+      default:
+        break;
+    }
+  });
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scan cycle
+
+void TForm1::FormCreate() {
+  PostMessage(Handle_, WM_START_SCAN, 0, 0);
+}
+
+void TForm1::WMStartScan() {
+  ACheck_->Execute();
+}
+
+void TForm1::ACheckExecute() {
+  if (!PortList_) {
+    PortList_ = std::make_unique<TPortList>();
+  }
+  ProbeWaiting_ = false;
+  PortList_->Clear();
+  Frame21_->ClearRows();
+  ACheck_->setEnabled(false);
+  GlyphStatus1_->setText(QString::fromUtf8(kScanRunning));
+  Toolbar1_->setCursor(Qt::WaitCursor);
+  Frame21_->setCursor(Qt::WaitCursor);
+  PumpOneMessage();
+  std::exception_ptr failure;
+  try {
+    EnumerateSerialPorts(Handle_);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (failure) {
+    // No WM_PORTS_ENUMERATED follows a failed discovery: the scan ends here.
+    HandleApplicationException(failure);
+    FinishScan();
+  }
+}
+
+void TForm1::WMPortFound(LPARAM lParam) {
+  std::unique_ptr<TAPort> port(reinterpret_cast<TAPort*>(lParam));
+  if (!port) {
+    return;
+  }
+  if (!PortList_) {
+    PortList_ = std::make_unique<TPortList>();
+  }
+  const std::string key = port->PortName;
+  PortList_->Add(key, std::move(port));
+  PumpOneMessage();
+}
+
+void TForm1::WMPortsEnumerated() {
+  QMCheckFromList_->Execute();
+}
+
+void TForm1::FinishScan() {
+  ProbeWaiting_ = false;
+  Timer1_->stop();
+  if (SpComm1_->Active()) {
+    SpComm1_->Close();
+  }
+  Toolbar1_->unsetCursor();
+  Frame21_->unsetCursor();
+  GlyphStatus1_->setText(QString::fromUtf8(kScanFinished));
+  ACheck_->setEnabled(true);
+  Q_EMIT ScanFinished();
+}
+
+void TForm1::WMDeviceChange(WPARAM wParam, LPARAM lParam) {
+  if ((wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) && lParam != 0) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header->dbch_devicetype == DBT_DEVTYP_PORT) {
+      ACheck_->Execute();
+    }
+  }
+}
+
+void TForm1::AAboutExecute() {
+  if (AboutForm_ != nullptr) {
+    AboutForm_->exec();
+  }
+}
+
+void TForm1::ButtonEdit1ButtonClick(QWidget* sender) {
+  const TPortRow* row = Frame21_->RowOf(sender);
+  if (row == nullptr || !PortList_) {
+    return;
+  }
+  const int index = PortList_->IndexOf(row->Key());
+  if (index < 0) {
+    return;
+  }
+  const TAPort& port = PortList_->Object(index);
+  if (!port.Busy) {
+    ShowAdvancedSettings(port.DeviceIndex);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Echo probe
+
+void TForm1::QMCheckFromListExecute() {
+  ProbeIndex_ = 0;
+  if (!PortList_ || PortList_->Count() == 0) {
+    FinishScan();
+  } else {
+    ProbeNextPort();
+  }
+}
+
+void TForm1::ProbeNextPort() {
+  if (SpComm1_->Active()) {
+    SpComm1_->Close();
+  }
+  while (true) {
+    if (ProbeIndex_ >= PortList_->Count()) {
+      FinishScan();
+      return;
+    }
+    TAPort& port = PortList_->Object(ProbeIndex_);
+    if (port.AdapterType != 0 || port.Busy) {
+      Frame21_->AddPortRow(port);
+      ++ProbeIndex_;
+      continue;
+    }
+    std::exception_ptr failure;
+    try {
+      SpComm1_->SetDeviceName(PortList_->Key(ProbeIndex_));
+      SpComm1_->Open();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (failure) {
+      // The port was taken or went away since discovery: it is shown as busy.
+      HandleApplicationException(failure);
+      port.Busy = true;
+      Frame21_->AddPortRow(port);
+      ++ProbeIndex_;
+      continue;
+    }
+    StartProbeDtrLow();
+    return;
+  }
+}
+
+void TForm1::BeginPhase() {
+  ++PhaseNumber_;
+  ProbeWaiting_ = true;
+}
+
+void TForm1::StartProbeDtrLow() {
+  ProbePhase_ = 0;
+  BeginPhase();
+  Timer1_->start();
+  ++ProbeIndex_;
+  // An error from here on is shown; the armed timer still ends the phase.
+  SpComm1_->SetDTR(false);
+  SpComm1_->PurgeRead();
+  SpComm1_->WriteText(kProbeMessage);
+}
+
+void TForm1::StartProbeDtrHigh() {
+  ProbePhase_ = 1;
+  BeginPhase();
+  std::exception_ptr failure;
+  try {
+    SpComm1_->SetDTR(true);
+    SpComm1_->PurgeRead();
+    SpComm1_->WriteText(kProbeMessage);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (failure) {
+    HandleApplicationException(failure);
+    StoreProbeResult(-1);
+    return;
+  }
+  Timer1_->start();
+}
+
+void TForm1::Timer1Timer() {
+  Timer1_->stop();
+  PostProbeResult(0);
+}
+
+void TForm1::SpComm1RxChar(TSpCustomComm& /*sender*/, std::int32_t /*count*/) {
+  Timer1_->stop();
+  WPARAM result = 0;
+  std::exception_ptr failure;
+  try {
+    char first = 0;
+    const bool read = SpComm1_->ReadChar(first);
+    SpComm1_->PurgeRead();
+    result = read && first == kEcho ? 1 : 0;
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (failure) {
+    HandleApplicationException(failure);
+    result = kProbeFailed;
+  }
+  PostProbeResult(result);
+}
+
+void TForm1::PostProbeResult(WPARAM result) {
+  PostMessage(Handle_, WM_PROBE_RESULT, result, PhaseNumber_);
+}
+
+void TForm1::WMProbeResult(WPARAM wParam, LPARAM lParam) {
+  if (!ProbeWaiting_ || lParam != PhaseNumber_) {
+    return;  // a late outcome of a phase that has already ended
+  }
+  if (wParam != 0 && wParam != 1 && wParam != kProbeFailed) {
+    return;
+  }
+  ProbeWaiting_ = false;
+  if (wParam == kProbeFailed) {
+    StoreProbeResult(-1);
+  } else if (ProbePhase_ == 0) {
+    if (wParam == 0) {
+      StartProbeDtrHigh();
+    } else {
+      StoreProbeResult(0);
+    }
+  } else if (wParam == 0) {
+    StoreProbeResult(-1);
+  } else {
+    bool carrier = false;
+    std::exception_ptr failure;
+    try {
+      carrier = SpComm1_->GetModemState(kCarrierDetectLine);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (failure) {
+      HandleApplicationException(failure);
+      StoreProbeResult(-1);
+    } else {
+      StoreProbeResult(carrier ? 1 : 0);
+    }
+  }
+}
+
+void TForm1::StoreProbeResult(std::int32_t value) {
+  TAPort& port = PortList_->Object(ProbeIndex_ - 1);
+  port.AdapterType = value;
+  Frame21_->AddPortRow(port);
+  ProbeNextPort();
+}

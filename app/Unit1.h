@@ -1,0 +1,117 @@
+#pragma once
+// The main window and scan controller: starts a scan by itself, on the scan button and on port
+// arrival or removal; collects the ports discovery reports, probes the free untyped ones for an
+// echoing line adapter, and shows one row per port.
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+
+class QDialog;
+class QLabel;
+class QTimer;
+class QToolButton;
+class TAction;
+class TFrame2;
+class TPortList;
+class TSpComm;
+class TSpCustomComm;
+
+class TForm1 : public QWidget, public win::MessageTarget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 544;
+  static constexpr int kClientHeight = 180;
+
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  win::HWND Handle() const { return Handle_; }
+  win::LRESULT WindowProc(win::UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
+  void PostToQueue(win::UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
+
+  // The About window that AAbout shows modally; not owned.
+  void SetAboutForm(QDialog* form) { AboutForm_ = form; }
+
+  TAction& ACheck() const { return *ACheck_; }
+  TAction& AAbout() const { return *AAbout_; }
+  TAction& QMCheckFromList() const { return *QMCheckFromList_; }
+  QWidget& Toolbar1() const { return *Toolbar1_; }
+  QToolButton& CheckButton() const { return *CheckButton_; }
+  QToolButton& AboutButton() const { return *AboutButton_; }
+  QWidget& StatusBar2() const { return *StatusBar2_; }
+  TFrame2& Frame21() const { return *Frame21_; }
+  QLabel& GlyphStatus1() const { return *GlyphStatus1_; }
+  QTimer& Timer1() const { return *Timer1_; }
+  TSpComm& SpComm1() const { return *SpComm1_; }
+
+  // The ports of the current scan; null before the first scan.
+  const TPortList* PortList() const { return PortList_.get(); }
+  std::int32_t ProbeIndex() const { return ProbeIndex_; }
+  std::int32_t ProbePhase() const { return ProbePhase_; }
+  bool Scanning() const;
+
+ Q_SIGNALS:
+  // FinishScan has run: the status line reads "Сканирование завершено.".
+  void ScanFinished();
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  void CreateToolbar();
+  void CreateHeaderStrip();
+  void CreateStatusLine();
+  void CreateSerialComponent();
+
+  // Scan cycle
+  void FormCreate();
+  void WMStartScan();
+  void ACheckExecute();
+  void WMPortFound(win::LPARAM lParam);
+  void WMPortsEnumerated();
+  void FinishScan();
+  void WMDeviceChange(win::WPARAM wParam, win::LPARAM lParam);
+  void AAboutExecute();
+  void ButtonEdit1ButtonClick(QWidget* sender);
+
+  // Echo probe
+  void QMCheckFromListExecute();
+  void ProbeNextPort();
+  void StartProbeDtrLow();
+  void StartProbeDtrHigh();
+  void Timer1Timer();
+  void SpComm1RxChar(TSpCustomComm& sender, std::int32_t count);
+  void WMProbeResult(win::WPARAM wParam, win::LPARAM lParam);
+  void StoreProbeResult(std::int32_t value);
+  void BeginPhase();
+  void PostProbeResult(win::WPARAM result);
+
+  win::HWND Handle_ = nullptr;
+  TAction* ACheck_;
+  TAction* AAbout_;
+  TAction* QMCheckFromList_;
+  QWidget* Toolbar1_ = nullptr;
+  QToolButton* CheckButton_ = nullptr;
+  QToolButton* AboutButton_ = nullptr;
+  QWidget* StatusBar2_ = nullptr;
+  TFrame2* Frame21_ = nullptr;
+  QLabel* GlyphStatus1_ = nullptr;
+  QTimer* Timer1_ = nullptr;
+  std::unique_ptr<TSpComm> SpComm1_;
+  QDialog* AboutForm_ = nullptr;
+
+  std::unique_ptr<TPortList> PortList_;
+  std::int32_t ProbeIndex_ = 0;
+  std::int32_t ProbePhase_ = 0;
+  // Each started phase gets a new number, carried in lParam of its WM_PROBE_RESULT, so that
+  // only the outcome of the phase in progress is applied, and only once.
+  win::LPARAM PhaseNumber_ = 0;
+  bool ProbeWaiting_ = false;
+};

@@ -1,0 +1,185 @@
+// The scan cycle: start-up scan, scan requests while a scan runs, device-change broadcasts, the
+// port list, and a discovery that fails.
+
+#include <QLabel>
+#include <QToolButton>
+
+#include "AppTestSupport.h"
+#include "app/Action.h"
+#include "app/PortList.h"
+#include "platform/SetupApiModule.h"
+
+namespace talvik_test {
+namespace {
+
+using win::bench::Echo;
+using win::bench::Wiring;
+
+class ScanCycleTest : public AppTest {};
+
+TEST_F(ScanCycleTest, FirstScanStartsByItselfAndEndsWithRowsInListOrder) {
+  AddHeldPort("COM1");
+  AddPort("COM2");  // nothing attached: two silent phases
+  AddPort("COM3", {}, "BTHENUM\\{00001101-0000-1000-8000-00805f9b34fb}");
+  TForm1& form = CreateForm();
+  EXPECT_EQ(form.GlyphStatus1().text(), QString());  // empty before the first scan
+
+  ASSERT_TRUE(SpinUntil([&] { return form.Scanning(); }));
+  EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Идет сканирование..."));
+  EXPECT_FALSE(form.CheckButton().isEnabled());
+  EXPECT_EQ(form.Toolbar1().cursor().shape(), Qt::WaitCursor);
+  EXPECT_EQ(form.Frame21().cursor().shape(), Qt::WaitCursor);
+
+  ASSERT_TRUE(WaitForScans(1));
+  EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Сканирование завершено."));
+  EXPECT_TRUE(form.ACheck().isEnabled());
+  EXPECT_EQ(form.Toolbar1().cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(form.Frame21().cursor().shape(), Qt::ArrowCursor);
+
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].Port, Cell("COM1"));
+  EXPECT_EQ(rows[0].State, Cell("Занят"));
+  EXPECT_EQ(rows[1].Port, Cell("COM2"));
+  EXPECT_EQ(rows[1].State, Cell("Свободен"));
+  EXPECT_EQ(rows[2].Port, Cell("COM3"));
+  EXPECT_EQ(rows[2].State, Cell("Занят"));
+  EXPECT_EQ(form.ProbeIndex(), 3);
+  EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(ScanCycleTest, MachineWithoutPortsEndsEveryScanWithNoRows) {
+  TForm1& form = CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+  EXPECT_EQ(form.Frame21().RowCount(), 0);
+  EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Сканирование завершено."));
+  ASSERT_NE(form.PortList(), nullptr);
+  EXPECT_EQ(form.PortList()->Count(), 0);
+
+  form.CheckButton().click();
+  ASSERT_TRUE(WaitForScans(2));
+  EXPECT_EQ(form.Frame21().RowCount(), 0);
+  EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Сканирование завершено."));
+}
+
+TEST_F(ScanCycleTest, RequestsWhileScanningAreDroppedNotQueued) {
+  AddPort("COM1");  // keeps the scan busy for two phases and a close
+  TForm1& form = CreateForm();
+  ASSERT_TRUE(SpinUntil([&] { return form.SpComm1().Active(); }));
+
+  // The button, a second start message and a port arrival: all land in the running scan.
+  form.CheckButton().click();
+  EXPECT_FALSE(form.ACheck().Execute());
+  win::bench::Device late = win::bench::MakePort("COM9", "Communications Port", "ACPI");
+  Bench->AddDevice(late, true);
+  ASSERT_TRUE(WaitForScans(1));
+  SpinFor(500);
+  EXPECT_EQ(ScansFinished, 1);
+  EXPECT_FALSE(form.Scanning());
+  ASSERT_EQ(form.Frame21().RowCount(), 1);  // COM9 waits for the next scan
+
+  // Idle: a port removal starts a full scan, exactly like the button.
+  Bench->SetPresent("COM1", false, true);
+  ASSERT_TRUE(WaitForScans(2));
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].Port, Cell("COM9"));
+}
+
+TEST_F(ScanCycleTest, OnlyPortArrivalAndRemovalStartAScan) {
+  TForm1& form = CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+
+  win::BroadcastDeviceChange(win::DBT_DEVICEARRIVAL, win::DBT_DEVTYP_VOLUME);
+  win::BroadcastDeviceChange(win::DBT_DEVNODES_CHANGED, win::DBT_DEVTYP_PORT);
+  win::BroadcastDeviceChange(win::DBT_DEVICEQUERYREMOVE, win::DBT_DEVTYP_PORT);
+  win::BroadcastDeviceChange(win::DBT_DEVICEREMOVECOMPLETE, win::DBT_DEVTYP_DEVICEINTERFACE);
+  SpinFor(300);
+  EXPECT_EQ(ScansFinished, 1);
+  EXPECT_FALSE(form.Scanning());
+
+  win::BroadcastDeviceChange(win::DBT_DEVICEARRIVAL, win::DBT_DEVTYP_PORT);
+  ASSERT_TRUE(WaitForScans(2));
+  win::BroadcastDeviceChange(win::DBT_DEVICEREMOVECOMPLETE, win::DBT_DEVTYP_PORT);
+  ASSERT_TRUE(WaitForScans(3));
+}
+
+TEST_F(ScanCycleTest, PreviousRowsAndListAreGoneBeforeDiscoveryStarts) {
+  AddHeldPort("COM1");
+  AddHeldPort("COM2");
+  TForm1& form = CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+  ASSERT_EQ(form.Frame21().RowCount(), 2);
+
+  // Discovery pumps once per port; every pump of the second scan sees no row of the first.
+  std::vector<int> rowsSeen;
+  std::vector<int> listSeen;
+  win::SetMessagePump([&] {
+    rowsSeen.push_back(form.Frame21().RowCount());
+    listSeen.push_back(form.PortList()->Count());
+    TApplication::PumpOneMessage();
+  });
+  form.CheckButton().click();
+  win::SetMessagePump(&TApplication::PumpOneMessage);
+  ASSERT_TRUE(WaitForScans(2));
+
+  ASSERT_GE(rowsSeen.size(), 3u);  // before discovery, and after each of the two ports
+  for (const int rows : rowsSeen) {
+    EXPECT_EQ(rows, 0);
+  }
+  EXPECT_EQ(listSeen.front(), 0);
+  EXPECT_EQ(form.Frame21().RowCount(), 2);
+}
+
+TEST_F(ScanCycleTest, FailedDiscoveryIsShownAndTheScanStillEnds) {
+  struct BrokenSetupLibrary {
+    BrokenSetupLibrary() {
+      win::RegisterBuiltinModule({"SetupApi.dll", {}, win::ERROR_MOD_NOT_FOUND});
+    }
+    ~BrokenSetupLibrary() { Restore(); }
+    void Restore() { win::RegisterBuiltinModule(win::detail::SetupApiModule()); }
+  } library;
+  AddHeldPort("COM1");
+  TForm1& form = CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+  library.Restore();
+
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].caption, "Тальвик");
+  EXPECT_EQ(Boxes[0].type, win::MB_ICONERROR);
+  EXPECT_EQ(Boxes[0].text.rfind("System Error.  Code: 126.", 0), 0u) << Boxes[0].text;
+  EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Сканирование завершено."));
+  EXPECT_TRUE(form.ACheck().isEnabled());
+  EXPECT_EQ(form.Frame21().cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(form.Frame21().RowCount(), 0);
+
+  // With the library back, the next scan works.
+  form.CheckButton().click();
+  ASSERT_TRUE(WaitForScans(2));
+  EXPECT_EQ(form.Frame21().RowCount(), 1);
+}
+
+TEST(PortListTest, KeepsOrderAndDuplicatesAndFindsTheFirstMatchIgnoringCase) {
+  TPortList list;
+  const auto port = [](const std::string& name, std::int32_t index) {
+    auto record = std::make_unique<TAPort>();
+    record->Fill("Port (" + name + ")", 0, false, index);
+    return record;
+  };
+  list.Add("COM3", port("COM3", 0));
+  list.Add("COM1", port("COM1", 1));
+  list.Add("COM3", port("COM3", 2));
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Key(0), "COM3");
+  EXPECT_EQ(list.Key(1), "COM1");
+  EXPECT_EQ(list.IndexOf("com3"), 0);
+  EXPECT_EQ(list.Object(list.IndexOf("Com1")).DeviceIndex, 1);
+  EXPECT_EQ(list.IndexOf("COM2"), -1);
+  EXPECT_EQ(list.IndexOf(""), -1);
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.IndexOf("COM3"), -1);
+}
+
+}  // namespace
+}  // namespace talvik_test
