@@ -19,7 +19,7 @@ struct Hooks {
 };
 
 Hooks& TheHooks() {
-  static Hooks hooks;
+  static Hooks& hooks = *new Hooks;  // never destroyed: see Waitable.cpp
   return hooks;
 }
 

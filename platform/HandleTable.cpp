@@ -43,7 +43,7 @@ class HandleTable {
 };
 
 HandleTable& Table() {
-  static HandleTable table;
+  static HandleTable& table = *new HandleTable;  // never destroyed: see Waitable.cpp
   return table;
 }
 

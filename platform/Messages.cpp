@@ -135,7 +135,7 @@ class MessageRegistry {
 };
 
 MessageRegistry& Registry() {
-  static MessageRegistry registry;
+  static MessageRegistry& registry = *new MessageRegistry;  // never destroyed: see Waitable.cpp
   return registry;
 }
 

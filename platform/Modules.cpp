@@ -104,7 +104,7 @@ class ModuleRegistry {
 };
 
 ModuleRegistry& Registry() {
-  static ModuleRegistry registry;
+  static ModuleRegistry& registry = *new ModuleRegistry;  // never destroyed: see Waitable.cpp
   return registry;
 }
 

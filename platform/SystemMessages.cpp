@@ -11,7 +11,7 @@ namespace win {
 namespace {
 
 const std::map<DWORD, std::string_view>& MessageTable() {
-  static const std::map<DWORD, std::string_view> table{
+  static const auto& table = *new const std::map<DWORD, std::string_view>{
       {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
       {ERROR_INVALID_FUNCTION, "Incorrect function.\r\n"},
       {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
@@ -48,6 +48,8 @@ const std::map<DWORD, std::string_view>& MessageTable() {
       {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected.\r\n"},
       {ERROR_NOT_FOUND, "Element not found.\r\n"},
       {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle.\r\n"},
+      {ERROR_INVALID_USER_BUFFER,
+       "The supplied user buffer is not valid for the requested operation.\r\n"},
   };
   return table;
 }

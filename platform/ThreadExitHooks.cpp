@@ -19,7 +19,7 @@ struct HookRegistry {
 };
 
 HookRegistry& Registry() {
-  static HookRegistry registry;
+  static HookRegistry& registry = *new HookRegistry;  // never destroyed: see Waitable.cpp
   return registry;
 }
 

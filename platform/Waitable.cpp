@@ -6,7 +6,9 @@
 namespace win::detail {
 
 std::mutex& WaitMutex() {
-  static std::mutex mutex;
+  // The process-wide state of this layer is never destroyed: detached threads that end while
+  // the process exits still signal, close handles and run their exit hooks.
+  static std::mutex& mutex = *new std::mutex;
   return mutex;
 }
 

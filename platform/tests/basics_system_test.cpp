@@ -36,9 +36,9 @@ TEST(BasicsSystem, FormatMessageGivesTheSystemTexts) {
             "for %2.\r\n");
   EXPECT_EQ(SystemText(ERROR_INVALID_WINDOW_HANDLE), "Invalid window handle.\r\n");
   // Every code this layer reports has its text.
-  for (DWORD code :
-       {1u,   2u,   3u,   5u,   6u,   8u,   13u,  21u,  22u,  31u,  32u,   50u,   87u,   120u,
-        121u, 122u, 123u, 126u, 127u, 259u, 317u, 995u, 996u, 997u, 1004u, 1167u, 1168u, 1400u}) {
+  for (DWORD code : {1u,   2u,   3u,   5u,   6u,    8u,    13u,   21u,   22u,  31u,
+                     32u,  50u,  87u,  120u, 121u,  122u,  123u,  126u,  127u, 259u,
+                     317u, 995u, 996u, 997u, 1004u, 1167u, 1168u, 1400u, 1784u}) {
     const std::string text = SystemText(code);
     ASSERT_GT(text.size(), 3u) << code;
     EXPECT_EQ(text.substr(text.size() - 3), ".\r\n") << code;
