@@ -23,16 +23,18 @@ inline QApplication& EnsureQtApp() {
   static int argc = 1;
   static char name[] = "talvik_app_tests";
   static char* argv[] = {name, nullptr};
-  // GoogleTest owns the environment.
+  // GoogleTest owns the environment. A repeated run creates the application anew.
   static QtAppEnvironment* const environment = [] {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
       qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     auto* created = new QtAppEnvironment;
     ::testing::AddGlobalTestEnvironment(created);
-    created->App = std::make_unique<QApplication>(argc, argv);
     return created;
   }();
+  if (!environment->App) {
+    environment->App = std::make_unique<QApplication>(argc, argv);
+  }
   return *environment->App;
 }
 
