@@ -197,4 +197,27 @@ TEST_F(BasicsCommDispatch, MissingArgumentsAreInvalidParameters) {
   EXPECT_TRUE(CloseHandle(file));
 }
 
+TEST_F(BasicsCommDispatch, WaitPendingAtTheCloseStaysReadableAfterIt) {
+  HANDLE file = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetCommMask(file, EV_RXCHAR));
+  HANDLE event = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event;
+  DWORD mask = 0xFF;
+  ASSERT_FALSE(WaitCommEvent(file, &mask, &overlapped));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  ASSERT_TRUE(CloseHandle(file));
+  // What a thread does before its OVERLAPPED goes away, after its owner closed the port.
+  SetLastError(0);
+  EXPECT_FALSE(CancelIoEx(file, &overlapped));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  DWORD count = 99;
+  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &count, TRUE));
+  EXPECT_FALSE(OverlappedPending(&overlapped));
+  EXPECT_EQ(mask, 0u);
+  CloseHandle(event);
+}
+
 }  // namespace
