@@ -1,0 +1,157 @@
+// The comm component's event dispatch and a read of a byte that is already queued.
+//
+// Counts allocations with a replaced global operator new: the dispatch must allocate nothing.
+// Reads report the mean time per ReadChar plus the 99th percentile and the maximum.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "platform/BenchWorld.h"
+#include "serial/SpComm.h"
+#include "serial/SpSynchronize.h"
+
+namespace {
+
+std::atomic<long long> gAllocations{0};
+
+}  // namespace
+
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) {
+    return p;
+  }
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(size == 0 ? 1 : size);
+}
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept {
+  std::free(p);
+}
+[[gnu::noinline]] void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+using namespace win;
+
+// COM3 on the bench, open at 256000 baud, without background threads, every handler set.
+struct OpenPort {
+  bench::BenchWorld& world = bench::UseBench();
+  TSpComm comm;
+  long long handled = 0;
+
+  OpenPort() {
+    SpSetMainThread();
+    world.AddDevice(bench::MakePort("COM3", "Communications Port", "ACPI"));
+    comm.SetDeviceName("COM3");
+    comm.SetMonitorEvents({});
+    comm.SetDirectWrite(true);
+    comm.SetBaudrate(br256000);
+    comm.Buffers().SetReadSize(8192);
+    const TNotifyEvent count = [this](TSpCustomComm&) { ++handled; };
+    comm.OnCts = comm.OnDsr = comm.OnRing = comm.OnRlsd = comm.OnBreak = count;
+    comm.OnRxFlag = comm.OnTxEmpty = comm.OnPErr = comm.OnRx80Full = count;
+    comm.OnEvent1 = comm.OnEvent2 = count;
+    comm.OnError = [this](TSpCustomComm&, DWORD) { ++handled; };
+    comm.OnRxChar = [this](TSpCustomComm&, std::int32_t) { ++handled; };
+    comm.Open();
+  }
+
+  // Queues `count` bytes from the device and waits until they have all arrived.
+  void Fill(int count) {
+    world.SendFromDevice("COM3", std::string(static_cast<std::size_t>(count), 'U'));
+    while (comm.InQueCount() < count) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+};
+
+void BM_HandleEventsEveryHandler(benchmark::State& state) {
+  OpenPort port;
+  const DWORD mask = 0x1FFF & ~EV_RXCHAR & ~EV_ERR;
+  const long long before = gAllocations.load();
+  for (auto _ : state) {
+    port.comm.HandleEvents(mask);
+  }
+  state.counters["allocs_per_dispatch"] =
+      static_cast<double>(gAllocations.load() - before) / static_cast<double>(state.iterations());
+  state.counters["handlers_per_dispatch"] =
+      static_cast<double>(port.handled) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_HandleEventsEveryHandler);
+
+// EV_ERR and the received-character step each make one status query of the device.
+void BM_HandleEventsErrorAndRxChar(benchmark::State& state) {
+  OpenPort port;
+  port.Fill(1);
+  const long long before = gAllocations.load();
+  for (auto _ : state) {
+    port.comm.HandleRxChar();
+    port.comm.HandleEvents(EV_ERR | EV_CTS);
+  }
+  state.counters["allocs_per_dispatch"] =
+      static_cast<double>(gAllocations.load() - before) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_HandleEventsErrorAndRxChar);
+
+void BM_ReadCharQueued(benchmark::State& state) {
+  OpenPort port;
+  constexpr int kBatch = 4000;
+  std::vector<double> micros;
+  micros.reserve(1 << 20);
+  int left = 0;
+  for (auto _ : state) {
+    if (left == 0) {
+      state.PauseTiming();
+      port.Fill(kBatch);
+      left = kBatch;
+      state.ResumeTiming();
+    }
+    char ch = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const bool got = port.comm.ReadChar(ch);
+    const auto stop = std::chrono::steady_clock::now();
+    if (!got || ch != 'U') {
+      state.SkipWithError("ReadChar did not deliver the queued byte");
+      break;
+    }
+    --left;
+    if (micros.size() < micros.capacity()) {
+      micros.push_back(std::chrono::duration<double, std::micro>(stop - start).count());
+    }
+  }
+  if (!micros.empty()) {
+    std::sort(micros.begin(), micros.end());
+    state.counters["p50_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+    state.counters["max_us"] = micros.back();
+  }
+}
+BENCHMARK(BM_ReadCharQueued)->Iterations(20000);
+
+}  // namespace
+
+BENCHMARK_MAIN();
