@@ -109,9 +109,7 @@ HostPort::~HostPort() {
   if (wake_ >= 0) {
     close(wake_);
   }
-  if (fd_ >= 0) {
-    close(fd_);
-  }
+  ReleaseTty();
 }
 
 void HostPort::OnClose() {
@@ -134,8 +132,16 @@ void HostPort::OnClose() {
   }
   RemoveThreadExitHook(exitHook_);
   std::lock_guard lock(mutex_);
-  close(fd_);  // ends our flock and the exclusive open
-  fd_ = -1;
+  ReleaseTty();
+}
+
+// Ends our exclusive open and, with the close, our flock.
+void HostPort::ReleaseTty() {
+  if (fd_ >= 0) {
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+    fd_ = -1;
+  }
 }
 
 bool HostPort::Vanished() const {
@@ -457,6 +463,9 @@ BOOL HostPort::StartWrite(const void* buffer, DWORD toWrite, DWORD* written,
       }
       if (written != nullptr) {
         *written = toWrite;
+      }
+      if (wait_) {
+        Wake();  // the helper thread watches for the end of transmission
       }
       return TRUE;
     }

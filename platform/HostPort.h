@@ -100,6 +100,7 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
 
   void Wake();
   void Run();
+  void ReleaseTty();
 
   const std::string node_;
   const bool overlapped_;

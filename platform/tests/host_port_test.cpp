@@ -17,8 +17,8 @@ namespace win::host {
 namespace {
 
 using testing::FakeHostTree;
-using testing::UsbAdapter;
 using testing::Pty;
+using testing::UsbAdapter;
 
 constexpr DWORD kLongWaitMs = 10000;  // only ever reached when something is broken
 
@@ -320,6 +320,63 @@ TEST_F(HostPortTest, ModemLinesOnAPtyAreUnsupportedNotFaked) {
     ASSERT_TRUE(write.Done());
   }
   EXPECT_EQ(pty.Receive(static_cast<int>(kLongWaitMs)), "U");
+}
+
+TEST_F(HostPortTest, EventCharacterTransmitEmptyAndNullStripping) {
+  DCB dcb{};
+  ASSERT_TRUE(port->GetCommState(dcb));
+  dcb.EvtChar = '\n';
+  dcb.fNull = 1;
+  ASSERT_TRUE(port->SetCommState(dcb));
+  ASSERT_TRUE(port->SetCommMask(EV_RXFLAG));
+  DWORD mask = 0;
+  Overlapped flag;
+  EXPECT_FALSE(port->WaitCommEvent(&mask, &flag));
+  pty.Send(std::string("a\0b", 3));
+  EXPECT_FALSE(flag.Done(50));  // plain characters are not the event character
+  pty.Send("\n");
+  ASSERT_TRUE(flag.Done());
+  EXPECT_EQ(mask, EV_RXFLAG);
+  ASSERT_TRUE(InQueueReaches(3));  // the NUL was stripped
+  char buffer[3];
+  Overlapped read;
+  DWORD got = 0;
+  ASSERT_TRUE(port->ReadFile(buffer, 3, &got, &read));
+  EXPECT_EQ(std::string(buffer, got), "ab\n");
+
+  ASSERT_TRUE(port->SetCommMask(EV_TXEMPTY));
+  Overlapped empty;
+  EXPECT_FALSE(port->WaitCommEvent(&mask, &empty));
+  Overlapped write;
+  if (!port->WriteFile("x", 1, nullptr, &write)) {
+    ASSERT_TRUE(write.Done());
+  }
+  EXPECT_EQ(pty.Receive(static_cast<int>(kLongWaitMs)), "x");
+  ASSERT_TRUE(empty.Done());
+  EXPECT_EQ(mask, EV_TXEMPTY);
+}
+
+TEST_F(HostPortTest, ANonOverlappedHandleBlocksUntilDone) {
+  port->OnClose();
+  DWORD error = 0;
+  port = world->OpenComm(world->Ports().at(0).PortName(), GENERIC_READ | GENERIC_WRITE, 0,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, error);
+  ASSERT_TRUE(port) << error;
+  DWORD written = 0;
+  ASSERT_TRUE(port->WriteFile("ab", 2, &written, nullptr));
+  EXPECT_EQ(written, 2u);
+  EXPECT_EQ(pty.Receive(static_cast<int>(kLongWaitMs)), "ab");
+
+  std::thread farEnd([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pty.Send("cd");
+  });
+  char buffer[2] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(port->ReadFile(buffer, 2, &got, nullptr));  // waits for both bytes
+  farEnd.join();
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(std::string(buffer, 2), "cd");
 }
 
 // A thread's pending read is cancelled when the thread ends, before its OVERLAPPED goes away.
