@@ -69,7 +69,9 @@ void TSpThread::Synchronize(const std::function<void()>& routine) {
 DWORD TSpThread::ThreadProc(LPVOID parameter) {
   // The start of the thread orders this after Start() stored the reference.
   std::shared_ptr<TSpThread> self = std::move(static_cast<TSpThread*>(parameter)->FBodyReference);
-  if (!self->Stopped()) {
+  if (self->Stopped()) {
+    self->Terminate();  // stopped before it ever ran: the body is skipped
+  } else {
     try {
       self->Execute();
     } catch (...) {
