@@ -78,7 +78,11 @@ TForm1::TForm1(QWidget* parent)
       QMCheckFromList_(new TAction(this)) {
   setWindowTitle(QStringLiteral("Тальвик"));
   setWindowIcon(ApplicationIcon());
-  QFont font(QStringLiteral("Sans Serif"));
+  // A narrow sans first (the captions must fit their fixed buttons), the system sans last.
+  QFont font;
+  font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                    QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
+                    QStringLiteral("Sans Serif")});
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
   setFont(font);
