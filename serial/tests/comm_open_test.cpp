@@ -68,6 +68,35 @@ TEST_F(CommOpen, RefusedControlBlockLeavesThePortClosedAndAbleToOpenAgain) {
   EXPECT_TRUE(Port().open);
 }
 
+// Starts the threads as usual and then fails, as a thread creation error would.
+class FailingStart : public TSpComm {
+ public:
+  std::shared_ptr<TSpCommEventThread> eventThread;
+  std::shared_ptr<TSpCommWriteThread> writeThread;
+
+ protected:
+  void StartThreads() override {
+    TSpComm::StartThreads();
+    eventThread = EventThread();
+    writeThread = WriteThread();
+    throw ESpCommError("Thread creation error: test");
+  }
+};
+
+TEST_F(CommOpen, FailureAfterThreadsStartedStopsThemBeforeClosing) {
+  FailingStart comm;
+  comm.SetDeviceName("COM3");
+  EXPECT_EQ(CommErrorOf([&] { comm.Open(); }), "Thread creation error: test");
+  EXPECT_FALSE(comm.Active());
+  EXPECT_FALSE(Port().open);
+  EXPECT_EQ(comm.EventThread(), nullptr);
+  EXPECT_EQ(comm.WriteThread(), nullptr);
+  ASSERT_NE(comm.eventThread, nullptr);
+  ASSERT_NE(comm.writeThread, nullptr);
+  EXPECT_TRUE(comm.eventThread->Terminated());
+  EXPECT_TRUE(PumpUntil([&] { return comm.writeThread->Terminated(); }, 5000));
+}
+
 TEST_F(CommOpen, OpenOnAnOpenPortIsRefusedAndChangesNothing) {
   TSpComm comm;
   Quiet(comm);
