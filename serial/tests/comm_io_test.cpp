@@ -56,6 +56,30 @@ TEST_F(CommIo, ReadCharWaitsReadTimeoutThenTakesTheNextByte) {
   EXPECT_EQ(comm.InQueCount(), 0);
 }
 
+TEST_F(CommIo, ReadThatTimesOutMidTransferLosesNoByte) {
+  TSpComm comm;
+  Quiet(comm);
+  comm.SetBaudrate(br9600);  // about 1 ms a byte: the 5 ms gap never ends the read
+  comm.Buffers().SetReadTimeout(30);
+  comm.Open();
+  std::string sent;
+  for (int i = 0; i < 100; ++i) {
+    sent += static_cast<char>('0' + i % 64);
+  }
+  bench->SendFromDevice("COM3", sent);
+  char buffer[100] = {};
+  std::int32_t total = comm.ReadBuf(buffer, 100);
+  comm.Buffers().SetReadTimeout(5000);
+  while (total < 100) {
+    const std::int32_t more = comm.ReadBuf(buffer + total, 100 - total);
+    if (more == 0) {
+      break;
+    }
+    total += more;
+  }
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(total)), sent);
+}
+
 TEST_F(CommIo, ReadBufTakesWhatArrivedAndRefusesBadCounts) {
   TSpComm comm;
   Quiet(comm);
