@@ -3,7 +3,6 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QEvent>
 #include <QMessageBox>
 #include <QString>
 
@@ -12,8 +11,6 @@
 using namespace win;
 
 namespace {
-
-const QEvent::Type kWakeUpEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 int ShowMessageBox(HWND /*owner*/, const std::string& text, const std::string& caption, UINT type) {
   QMessageBox box(QApplication::activeWindow());
@@ -46,7 +43,14 @@ TApplication::TApplication(const std::string& title, QObject* parent) : QObject(
   SetMessagePump(&TApplication::PumpOneMessage);
 
   SpSetMainThread();
-  SpSetWakeUp([this] { QCoreApplication::postEvent(this, new QEvent(kWakeUpEvent)); });
+  // Posted to the application object, which outlives every window, so that a thread still
+  // holding this wake-up never reaches a destroyed receiver.
+  SpSetWakeUp([] {
+    if (QCoreApplication* application = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(application, &TApplication::DrainMainThreadCalls,
+                                Qt::QueuedConnection);
+    }
+  });
   // Queued calls also run whenever the loop (the main one, a pump or a modal one) is about to
   // wait, so a call queued while the wake-up is in flight is never left behind.
   if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
@@ -79,14 +83,6 @@ void TApplication::ShowException(std::exception_ptr error) {
 void TApplication::PumpOneMessage() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   Dispatch([] { SpDrainMainThreadCalls(); });
-}
-
-bool TApplication::event(QEvent* event) {
-  if (event->type() == kWakeUpEvent) {
-    DrainMainThreadCalls();
-    return true;
-  }
-  return QObject::event(event);
 }
 
 void TApplication::DrainMainThreadCalls() {

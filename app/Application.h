@@ -9,8 +9,6 @@
 
 #include "platform/Platform.h"
 
-class QEvent;
-
 class TApplication : public QObject {
   Q_OBJECT
 
@@ -41,9 +39,6 @@ class TApplication : public QObject {
   // Handles what is waiting and runs the queued main-thread calls; never blocks.
   static void PumpOneMessage();
 
- protected:
-  bool event(QEvent* event) override;
-
- private:
-  void DrainMainThreadCalls();
+  // Runs the queued main-thread calls.
+  static void DrainMainThreadCalls();
 };

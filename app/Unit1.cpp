@@ -113,6 +113,7 @@ TForm1::TForm1(QWidget* parent)
   Timer1_ = new QTimer(this);
   Timer1_->setSingleShot(true);
   Timer1_->setInterval(kPhaseMilliseconds);
+  Timer1_->setTimerType(Qt::PreciseTimer);  // a coarse timer may end a phase up to 5 ms late
   connect(Timer1_, &QTimer::timeout, this,
           [this] { TApplication::Dispatch([this] { Timer1Timer(); }); });
   CreateSerialComponent();
