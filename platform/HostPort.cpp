@@ -26,6 +26,10 @@ constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr DWORD kLineEvents = EV_ERR | EV_BREAK;
 constexpr std::chrono::milliseconds kTick(10);  // modem lines and line counters are polled
 constexpr std::size_t kMinInputQueue = 4096;
+// A device that went away: what was pending is aborted, every later call fails as the Windows
+// drivers of pulled-out adapters answer ("The device does not recognize the command").
+constexpr DWORD kAbortedByRemoval = ERROR_OPERATION_ABORTED;
+constexpr DWORD kDeviceGone = ERROR_BAD_COMMAND;
 
 bool DeviceGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV;
@@ -215,7 +219,7 @@ BOOL HostPort::SetCommState(const DCB& dcb) {
       SetModemLineLocked(TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
     }
     if (vanished_) {
-      SetLastError(ERROR_ACCESS_DENIED);
+      SetLastError(kDeviceGone);
       return FALSE;
     }
   }
@@ -353,8 +357,8 @@ BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
     RefreshLineStateLocked();
     if (vanished_) {
       *mask = 0;
-      CompleteOverlapped(overlapped, ERROR_ACCESS_DENIED, 0);
-      SetLastError(ERROR_ACCESS_DENIED);
+      CompleteOverlapped(overlapped, kDeviceGone, 0);
+      SetLastError(kDeviceGone);
       return FALSE;
     }
     if (history_ != 0) {
@@ -414,8 +418,8 @@ BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
       }
     }
     if (vanished_) {
-      CompleteOverlapped(overlapped, ERROR_ACCESS_DENIED, op.done);
-      SetLastError(ERROR_ACCESS_DENIED);
+      CompleteOverlapped(overlapped, kDeviceGone, op.done);
+      SetLastError(kDeviceGone);
       return FALSE;
     }
     if (firstByteEnds) {
@@ -517,7 +521,7 @@ BOOL HostPort::ClearCommError(DWORD* errors, COMSTAT* status) {
   PullInputLocked();
   RefreshLineStateLocked();
   if (vanished_) {
-    SetLastError(ERROR_ACCESS_DENIED);
+    SetLastError(kDeviceGone);
     return FALSE;
   }
   if (errors != nullptr) {
@@ -635,7 +639,7 @@ bool HostPort::UsableLocked() {
     return false;
   }
   if (vanished_) {
-    SetLastError(ERROR_ACCESS_DENIED);
+    SetLastError(kDeviceGone);
     return false;
   }
   return true;
@@ -646,7 +650,7 @@ bool HostPort::UsableLocked() {
 DWORD HostPort::IoctlErrorLocked(int error) {
   if (DeviceGone(error)) {
     VanishLocked();
-    return ERROR_ACCESS_DENIED;
+    return kDeviceGone;
   }
   if (error == ENOTTY || error == EINVAL || error == EOPNOTSUPP) {
     return ERROR_NOT_SUPPORTED;
@@ -883,12 +887,12 @@ void HostPort::VanishLocked() {
   vanished_ = true;
   for (auto* ops : {&reads_, &writes_}) {
     for (const auto& op : *ops) {
-      CompleteOverlapped(op.overlapped, ERROR_ACCESS_DENIED, op.done);
+      CompleteOverlapped(op.overlapped, kAbortedByRemoval, op.done);
     }
     ops->clear();
   }
   if (wait_) {
-    CompleteWaitLocked(ERROR_ACCESS_DENIED, 0);
+    CompleteWaitLocked(kAbortedByRemoval, 0);
   }
 }
 

@@ -287,19 +287,19 @@ TEST_F(HostPortTest, TheFarEndGoingAwayFailsPendingAndLaterCalls) {
   EXPECT_FALSE(port->ReadFile(buffer, sizeof buffer, nullptr, &read));
   pty.CloseMaster();
   ASSERT_TRUE(read.Done());
-  EXPECT_EQ(read.Error(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(read.Error(), ERROR_OPERATION_ABORTED);
 
   DWORD mask = 0;
   Overlapped wait;
   EXPECT_FALSE(port->WaitCommEvent(&mask, &wait));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
   Overlapped again;
   EXPECT_FALSE(port->ReadFile(buffer, sizeof buffer, nullptr, &again));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
   DWORD errors = 0;
   COMSTAT status{};
   EXPECT_FALSE(port->ClearCommError(&errors, &status));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
 }
 
 TEST_F(HostPortTest, ModemLinesOnAPtyAreUnsupportedNotFaked) {
