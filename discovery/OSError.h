@@ -15,9 +15,5 @@ class EOSError : public std::runtime_error {
   win::DWORD FErrorCode;
 };
 
-// The system message table's text for `code`, without trailing blanks, control characters and
-// full stops; empty when the system has no text for it.
-std::string SysErrorMessage(win::DWORD code);
-
 // Raises EOSError for the thread's last OS error.
 [[noreturn]] void RaiseLastOSError();

@@ -195,6 +195,10 @@ inline constexpr DWORD MAKELANGID(DWORD primary, DWORD sub) {
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
                      DWORD size, void* arguments);
 
+// The system's text for an error code as messages quote it: the message table's text without
+// its trailing blanks, control characters and full stops; empty when the system has none.
+std::string SysErrorMessage(DWORD code);
+
 // ---------------------------------------------------------------------------------------------
 // Library loading over a registry of built-in modules
 

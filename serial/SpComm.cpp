@@ -83,7 +83,7 @@ void TSpCustomComm::CheckClosed() {
 
 void TSpCustomComm::RaiseCommError(std::string_view format) {
   const DWORD code = GetLastError();
-  const std::string text = SpSystemErrorText(code);
+  const std::string text = SysErrorMessage(code);
   throw ESpCommError(SpFormat(format, {static_cast<std::int64_t>(code), text}));
 }
 
@@ -136,7 +136,7 @@ void TSpCustomComm::OpenDevice() {
   if (code == ERROR_FILE_NOT_FOUND) {
     throw ESpCommError(SpFormat("Specified device not found (%s).", {name}));
   }
-  const std::string text = SpSystemErrorText(code);
+  const std::string text = SysErrorMessage(code);
   throw ESpCommError(SpFormat("Can't open specified device %s (Error %d, %s)",
                               {name, static_cast<std::int64_t>(code), text}));
 }

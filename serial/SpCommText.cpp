@@ -1,7 +1,5 @@
 #include "serial/SpCommText.h"
 
-#include <array>
-
 using namespace win;
 
 namespace {
@@ -59,20 +57,4 @@ std::string SpExpandDeviceName(std::string_view name, std::int32_t portNum) {
     out += name[i];
   }
   return out;
-}
-
-std::string SpSystemErrorText(DWORD code) {
-  std::array<char, 256> buffer{};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                     buffer.data(), static_cast<DWORD>(buffer.size()), nullptr);
-  std::string text(buffer.data(), length < buffer.size() ? length : buffer.size());
-  while (!text.empty()) {
-    const auto last = static_cast<unsigned char>(text.back());
-    if (last >= 0x21 && last != '.') {
-      break;
-    }
-    text.pop_back();
-  }
-  return text;
 }

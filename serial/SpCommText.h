@@ -20,6 +20,3 @@ std::string SpFormat(std::string_view format, std::initializer_list<TSpFormatArg
 // directives included, is kept as it is.
 std::string SpExpandDeviceName(std::string_view name, std::int32_t portNum);
 
-// The system's message text for `code` (at most 256 characters), without trailing blanks,
-// control characters and full stops. Empty when the system has no text.
-std::string SpSystemErrorText(win::DWORD code);

@@ -17,6 +17,3 @@ bool TimeoutElapsedAt(const TSpTimeout& timeout, win::DWORD now);
 
 // True when mask AND value, read as a signed 32-bit number, is greater than 0.
 bool TestFlags(win::DWORD mask, win::DWORD value);
-
-// The system's text for an error code, without trailing blanks, line breaks and full stops.
-std::string SysErrorMessage(win::DWORD code);

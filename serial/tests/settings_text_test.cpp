@@ -35,9 +35,9 @@ TEST(CommText, DeviceNameExpandsOnlyPortNumberAndPercent) {
 }
 
 TEST(CommText, SystemTextLosesTrailingStopsAndLineBreaks) {
-  EXPECT_EQ(SpSystemErrorText(5), "Access is denied");
-  EXPECT_EQ(SpSystemErrorText(2), "The system cannot find the file specified");
-  EXPECT_EQ(SpSystemErrorText(0xFFFFFF0u), "");
+  EXPECT_EQ(win::SysErrorMessage(5), "Access is denied");
+  EXPECT_EQ(win::SysErrorMessage(2), "The system cannot find the file specified");
+  EXPECT_EQ(win::SysErrorMessage(0xFFFFFF0u), "");
 }
 
 }  // namespace
