@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Starts the program built by `make build`.
+# Starts the program built by `make build`: the window when there is a display, otherwise the
+# same scan printed by talvik-scan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-exe=build/default/app/talvik
-if [ ! -x "$exe" ]; then
-  echo "There is nothing to run yet: the program has not been built into $exe."
-  exit 1
+window=build/default/app/talvik
+scan=build/default/cli/talvik-scan
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec "$window"
 fi
-exec "$exe"
+echo "The window needs a display, and none is set (DISPLAY, WAYLAND_DISPLAY)." >&2
+echo "Scanning this machine's ports with talvik-scan instead:" >&2
+exec "$scan"

@@ -1,0 +1,169 @@
+#include "cli/ScanCommand.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include "app/Application.h"
+#include "app/Unit1.h"
+#include "cli/ScanReport.h"
+#include "discovery/OSError.h"
+#include "platform/BenchWorld.h"
+#include "platform/DeviceWorld.h"
+
+namespace {
+
+struct Options {
+  bool Json = false;
+  bool Watch = false;
+  std::optional<std::string> Bench;
+};
+
+// A message of the window as one line of text.
+std::string OneLine(std::string text) {
+  for (std::size_t at = text.find_first_of("\r\n"); at != std::string::npos;
+       at = text.find_first_of("\r\n", at)) {
+    const std::size_t end = text.find_first_not_of("\r\n", at);
+    text.replace(at, (end == std::string::npos ? text.size() : end) - at, " ");
+  }
+  return text;
+}
+
+std::string ExceptionText(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown error";
+  }
+}
+
+bool IsDiscoveryFailure(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const EOSError&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// Parses the options; a text in `problem` means they are wrong.
+Options ParseOptions(const std::vector<std::string>& args, std::string& problem, bool& help,
+                     bool& version) {
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--json") {
+      options.Json = true;
+    } else if (arg == "--watch") {
+      options.Watch = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else if (arg == "--bench") {
+      if (i + 1 == args.size()) {
+        problem = "--bench needs a FILE";
+        return options;
+      }
+      options.Bench = args[++i];
+    } else if (arg.rfind("--bench=", 0) == 0) {
+      options.Bench = arg.substr(8);
+    } else {
+      problem = "unknown option '" + arg + "'";
+      return options;
+    }
+  }
+  if (options.Bench && options.Bench->empty()) {
+    problem = "--bench needs a FILE";
+  }
+  return options;
+}
+
+void InstallWorld(const Options& options) {
+  if (options.Bench) {
+    win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(*options.Bench));
+  } else {
+    win::InstallDeviceWorld(win::CreateDeviceWorld(win::DeviceWorldKind::Host));
+  }
+}
+
+}  // namespace
+
+std::string ScanCommandUsage() {
+  return "usage: talvik-scan [--json] [--watch] [--bench FILE]\n"
+         "Finds the serial ports, tells busy from free and probes the free ones for a\n"
+         "diagnostic line adapter, like the Talvik window, and prints one line per port.\n"
+         "\n"
+         "  --json        print a JSON array, one object per port\n"
+         "  --watch       keep running and print a fresh report after each port arrival\n"
+         "                or removal\n"
+         "  --bench FILE  scan the simulated bench described by FILE instead of this\n"
+         "                machine's ports\n"
+         "  --help        show this text\n"
+         "  --version     show the version\n";
+}
+
+int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   const ScanCommandHooks& hooks) {
+  std::string problem;
+  bool help = false;
+  bool version = false;
+  const Options options = ParseOptions(args, problem, help, version);
+  if (!problem.empty()) {
+    err << "talvik-scan: " << problem << '\n' << ScanCommandUsage();
+    return 2;
+  }
+  if (help) {
+    out << ScanCommandUsage();
+    return 0;
+  }
+  if (version) {
+    out << "talvik-scan " << TALVIK_VERSION << '\n';
+    return 0;
+  }
+  try {
+    InstallWorld(options);
+  } catch (const std::exception& e) {
+    err << "talvik-scan: " << OneLine(e.what()) << '\n';
+    return 1;
+  }
+
+  TApplication application("Тальвик");
+  // What the window would show in a box goes to standard error, one line each.
+  win::SetMessageBoxHook([&err](win::HWND, const std::string& text, const std::string&, win::UINT) {
+    err << OneLine(text) << '\n';
+    return win::IDOK;
+  });
+  bool discoveryFailed = false;
+  win::SetApplicationExceptionHook([&err, &discoveryFailed](std::exception_ptr error) {
+    discoveryFailed = discoveryFailed || IsDiscoveryFailure(error);
+    err << OneLine(TApplication::ErrorReportText(ExceptionText(error))) << '\n';
+  });
+
+  int status = 0;
+  int reports = 0;
+  auto form = std::make_unique<TForm1>();
+  QObject::connect(form.get(), &TForm1::ScanFinished, form.get(), [&] {
+    const std::vector<ScanRow> rows = CollectScanRows(*form);
+    out << (options.Json ? FormatScanJson(rows) : FormatScanText(rows));
+    out.flush();
+    ++reports;
+    const bool goOn = !hooks.AfterReport || hooks.AfterReport(reports);
+    if (!options.Watch) {
+      status = discoveryFailed ? 1 : 0;
+      QCoreApplication::exit(status);
+    } else if (!goOn) {
+      QCoreApplication::exit(0);
+    }
+    discoveryFailed = false;
+  });
+  QCoreApplication::exec();
+  form.reset();
+  return status;
+}

@@ -1,0 +1,28 @@
+// talvik-scan: the Talvik scan for scripts and machines without a display.
+
+#include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/ScanCommand.h"
+
+namespace {
+
+// Qt's own notes (missing runtime directories, fonts) are not part of the report.
+void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    std::cerr << message.toStdString() << '\n';
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // The window is never shown: the controller runs on Qt's offscreen platform.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(QuietQtMessages);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  QApplication qt(argc, argv);
+  return RunScanCommand(args, std::cout, std::cerr);
+}

@@ -1,0 +1,263 @@
+// talvik-scan against the window: same rows in the same order, JSON fields, watch mode, errors.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Application.h"
+#include "app/PortContainerFrame.h"
+#include "app/Unit1.h"
+#include "cli/ScanCommand.h"
+#include "cli/ScanReport.h"
+#include "platform/BenchWorld.h"
+#include "platform/DeviceWorld.h"
+#include "platform/SetupApiModule.h"
+
+namespace {
+
+const std::string kDemoBench = std::string(TALVIK_SOURCE_DIR) + "/benches/demo.json";
+
+QApplication& EnsureQtApp() {
+  static int argc = 1;
+  static char name[] = "cli_tests";
+  static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  static QApplication* const app = new QApplication(argc, argv);
+  return *app;
+}
+
+struct ProcessResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+ProcessResult RunScanProgram(const QStringList& args) {
+  QProcess process;
+  process.start(QString::fromUtf8(TALVIK_SCAN_EXE), args);
+  EXPECT_TRUE(process.waitForFinished(120000)) << "talvik-scan did not finish";
+  ProcessResult result;
+  result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  result.out = process.readAllStandardOutput().toStdString();
+  result.err = process.readAllStandardError().toStdString();
+  return result;
+}
+
+// The rows the window shows after its first scan on the demo bench.
+std::vector<TPortRowView> WindowRowsOnDemoBench() {
+  EnsureQtApp();
+  win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(kDemoBench));
+  TApplication application("Тальвик");
+  win::SetMessageBoxHook(
+      [](win::HWND, const std::string&, const std::string&, win::UINT) { return win::IDOK; });
+  TForm1 form;
+  bool finished = false;
+  QObject::connect(&form, &TForm1::ScanFinished, &form, [&finished] { finished = true; });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!finished && std::chrono::steady_clock::now() < deadline) {
+    QTest::qWait(5);
+  }
+  EXPECT_TRUE(finished);
+  return form.Frame21().RowViews();
+}
+
+std::string Trimmed(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(ScanCommandTest, PrintsTheRowsOfTheWindowInTheirOrderAsTextAndJson) {
+  const std::vector<TPortRowView> window = WindowRowsOnDemoBench();
+  ASSERT_GE(window.size(), 9u);
+
+  const ProcessResult json =
+      RunScanProgram({"--json", "--bench", QString::fromStdString(kDemoBench)});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const nlohmann::json ports = nlohmann::json::parse(json.out);
+  ASSERT_TRUE(ports.is_array());
+  ASSERT_EQ(ports.size(), window.size());
+  for (std::size_t i = 0; i < window.size(); ++i) {
+    SCOPED_TRACE(window[i].Key);
+    const nlohmann::json& port = ports[i];
+    EXPECT_EQ(port.at("port").get<std::string>(), Trimmed(window[i].Port));
+    EXPECT_EQ(port.at("description").get<std::string>(), Trimmed(window[i].Description));
+    EXPECT_EQ(port.at("state").get<std::string>(), Trimmed(window[i].State));
+    EXPECT_EQ(port.at("adapter").get<std::string>(), Trimmed(window[i].Adapter));
+    EXPECT_EQ(port.at("busy").get<bool>(), Trimmed(window[i].State) == "Занят");
+    const std::string friendly = port.at("friendlyName").get<std::string>();
+    EXPECT_NE(friendly.find("(" + window[i].Key + ")"), std::string::npos) << friendly;
+    EXPECT_TRUE(port.at("deviceIndex").is_number_integer());
+    EXPECT_TRUE(port.at("adapterType").is_number_integer());
+  }
+  // The adapter code and its text agree, whatever the probe found.
+  for (const nlohmann::json& port : ports) {
+    const int type = port.at("adapterType").get<int>();
+    const bool busy = port.at("busy").get<bool>();
+    const std::string adapter = port.at("adapter").get<std::string>();
+    if (type == -1 || (type == 0 && busy)) {
+      EXPECT_EQ(adapter, "");
+    } else if (type == 0) {
+      EXPECT_EQ(adapter, "Адаптер К-Лайн");
+    } else {
+      EXPECT_NE(adapter.find("Кварион"), std::string::npos);
+    }
+  }
+
+  const ProcessResult text = RunScanProgram({"--bench", QString::fromStdString(kDemoBench)});
+  ASSERT_EQ(text.status, 0) << text.err;
+  const std::vector<std::string> lines = Lines(text.out);
+  ASSERT_EQ(lines.size(), window.size() + 1);  // a header line, then one line per port
+  for (std::size_t i = 0; i < window.size(); ++i) {
+    SCOPED_TRACE(lines[i + 1]);
+    const std::string& line = lines[i + 1];
+    EXPECT_EQ(line.rfind(Trimmed(window[i].Port) + " ", 0), 0u);
+    // The cells stand in the window's order.
+    std::size_t at = 0;
+    for (const std::string& cell :
+         {Trimmed(window[i].Description), Trimmed(window[i].State), Trimmed(window[i].Adapter)}) {
+      const std::size_t found = line.find(cell, at);
+      ASSERT_NE(found, std::string::npos) << cell;
+      at = found + cell.size();
+    }
+  }
+}
+
+TEST(ScanCommandTest, WatchReportsAgainAfterAPortArrives) {
+  EnsureQtApp();
+  std::ostringstream out;
+  std::ostringstream err;
+  ScanCommandHooks hooks;
+  hooks.AfterReport = [](int report) {
+    if (report == 1) {
+      auto bench = std::dynamic_pointer_cast<win::bench::BenchWorld>(win::CurrentDeviceWorld());
+      EXPECT_NE(bench, nullptr);
+      if (bench) {
+        bench->AddDevice(win::bench::MakePort("COM42", "Arrived Port", "ACPI"), true);
+      }
+      return true;
+    }
+    return false;
+  };
+  const std::string bench = testing::TempDir() + "/watch_bench.json";
+  std::ofstream(bench) << R"json({"devices": [{"port": "COM1", "friendlyName":
+      "Communications Port (COM1)", "description": "Communications Port", "enumerator": "ACPI",
+      "faults": {"held": true}}]})json";
+  const int status = RunScanCommand({"--watch", "--json", "--bench", bench}, out, err, hooks);
+  EXPECT_EQ(status, 0) << err.str();
+
+  // Two JSON arrays, one after the other: the second has the new port.
+  std::istringstream reports(out.str());
+  std::vector<nlohmann::json> parsed;
+  std::string chunk;
+  for (std::string line; std::getline(reports, line);) {
+    chunk += line + "\n";
+    if (line == "]") {
+      parsed.push_back(nlohmann::json::parse(chunk));
+      chunk.clear();
+    }
+  }
+  ASSERT_EQ(parsed.size(), 2u) << out.str();
+  ASSERT_EQ(parsed[0].size(), 1u);
+  ASSERT_EQ(parsed[1].size(), 2u);
+  EXPECT_EQ(parsed[1][1].at("port"), "COM42");
+  EXPECT_EQ(parsed[1][1].at("description"), "Arrived Port ");  // the blank before "(" stays
+}
+
+TEST(ScanCommandTest, AFailedEnumerationIsReportedOnStandardErrorWithAFailingStatus) {
+  EnsureQtApp();
+  win::RegisterBuiltinModule(win::BuiltinModule{"SetupApi.dll", {}, win::ERROR_MOD_NOT_FOUND});
+  const std::string bench = testing::TempDir() + "/empty_bench.json";
+  std::ofstream(bench) << R"({"devices": []})";
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = RunScanCommand({"--bench", bench}, out, err);
+  win::RegisterBuiltinModule(win::detail::SetupApiModule());
+  EXPECT_EQ(status, 1);
+  const std::string message = err.str();
+  EXPECT_NE(message.find("System Error.  Code: 126. The specified module could not be found"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(message.find('\r'), std::string::npos);
+}
+
+TEST(ScanCommandTest, BenchFilesThatCannotBeLoadedGiveAClearErrorAndAFailingStatus) {
+  const ProcessResult missing = RunScanProgram({"--bench", "/nonexistent/bench.json"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("/nonexistent/bench.json"), std::string::npos) << missing.err;
+  EXPECT_TRUE(missing.out.empty());
+
+  const std::string bad = testing::TempDir() + "/bad_bench.json";
+  std::ofstream(bad) << R"({"devices": [{"port": "COM3", "wiring": {"echo": "sometimes"}}]})";
+  const ProcessResult wrong = RunScanProgram({"--bench", QString::fromStdString(bad)});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("bad_bench.json"), std::string::npos) << wrong.err;
+  EXPECT_NE(wrong.err.find("echo"), std::string::npos) << wrong.err;
+}
+
+TEST(ScanCommandTest, OptionsUsageAndVersion) {
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunScanCommand({"--frobnicate"}, out, err), 2);
+  EXPECT_NE(err.str().find("unknown option '--frobnicate'"), std::string::npos);
+  EXPECT_NE(err.str().find("usage: talvik-scan"), std::string::npos);
+  EXPECT_TRUE(out.str().empty());
+
+  err.str("");
+  EXPECT_EQ(RunScanCommand({"--bench"}, out, err), 2);
+  EXPECT_NE(err.str().find("--bench needs a FILE"), std::string::npos);
+
+  EXPECT_EQ(RunScanCommand({"--version"}, out, err), 0);
+  EXPECT_EQ(out.str(), "talvik-scan 1.0.7.0\n");
+
+  out.str("");
+  EXPECT_EQ(RunScanCommand({"--help"}, out, err), 0);
+  EXPECT_EQ(out.str().rfind("usage: talvik-scan", 0), 0u);
+}
+
+TEST(ScanReportTest, TextColumnsAlignOnCharactersNotBytes) {
+  std::vector<ScanRow> rows(2);
+  rows[0].Port = "COM1";
+  rows[0].Description = "Порт";
+  rows[0].State = "Занят";
+  rows[1].Port = "COM10";
+  rows[1].Description = "Port";
+  rows[1].State = "Свободен";
+  rows[1].Adapter = "Адаптер К-Лайн";
+  const std::vector<std::string> lines = Lines(FormatScanText(rows));
+  ASSERT_EQ(lines.size(), 3u);
+  // The state column starts at the same character position on every line.
+  const auto column = [](const std::string& line, const std::string& cell) {
+    const std::size_t bytes = line.find(cell);
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < bytes; ++i) {
+      chars += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return chars;
+  };
+  EXPECT_EQ(column(lines[1], "Занят"), column(lines[2], "Свободен"));
+  EXPECT_EQ(column(lines[0], "Состояние"), column(lines[1], "Занят"));
+  EXPECT_EQ(lines[1].substr(lines[1].size() - std::string("Занят").size()), "Занят");
+}
+
+}  // namespace
