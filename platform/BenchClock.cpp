@@ -1,5 +1,7 @@
 #include "platform/BenchClock.h"
 
+#include "platform/BenchTimerSlack.h"
+
 namespace win::bench {
 
 BenchClock::BenchClock() : state_(std::make_shared<State>()) {
@@ -38,6 +40,7 @@ void BenchClock::Schedule(TimePoint at, Action action) {
 }
 
 void BenchClock::Run(const std::shared_ptr<State>& state) {
+  SharpenTimers();
   std::unique_lock lock(state->mutex);
   while (!state->stop) {
     if (state->actions.empty()) {
