@@ -302,5 +302,60 @@ TEST_F(BenchLineTest, ClosingEndsPendingReadsAndWrites) {
   EXPECT_TRUE(again.valid());
 }
 
+TEST_F(BenchLineTest, DriverErrorHandlingAbortOnErrorOverflowAndWriteLimit) {
+  Io io;
+  Port port("COM3");
+  port.Configure(115200);
+
+  // A full input queue drops what arrives and says so.
+  ASSERT_TRUE(SetupComm(port.get(), 2, 16));
+  bench.SendFromDevice("COM3", "abcd");
+  DWORD seen = 0;
+  ASSERT_TRUE(Eventually([&] {
+    DWORD errors = 0;
+    ClearCommError(port.get(), &errors, nullptr);
+    seen |= errors;
+    return (seen & CE_RXOVER) != 0;
+  }));
+  EXPECT_EQ(port.InQueue(), 2u);
+  ASSERT_TRUE(PurgeComm(port.get(), PURGE_RXCLEAR));
+
+  // With fAbortOnError a line error ends reads until the error is cleared.
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port.get(), &dcb));
+  dcb.fAbortOnError = 1;
+  ASSERT_TRUE(SetCommState(port.get(), &dcb));
+  char buffer[4];
+  DWORD count = 0;
+  ASSERT_FALSE(ReadFile(port.get(), buffer, 1, &count, &io.ov));
+  bench.RaiseLineError("COM3", CE_RXPARITY);
+  ASSERT_TRUE(io.Signalled(1000));
+  EXPECT_EQ(io.ov.Internal, ERROR_OPERATION_ABORTED);
+  EXPECT_FALSE(ReadFile(port.get(), buffer, 1, &count, &io.ov));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
+  DWORD errors = 0;
+  ASSERT_TRUE(ClearCommError(port.get(), &errors, nullptr));
+  EXPECT_EQ(errors, CE_RXPARITY);
+  ASSERT_FALSE(ReadFile(port.get(), buffer, 1, &count, &io.ov));
+  EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+  bench.SendFromDevice("COM3", "r");
+  ASSERT_TRUE(GetOverlappedResult(port.get(), &io.ov, &count, TRUE));
+  EXPECT_EQ(buffer[0], 'r');
+
+  // A write time limit ends the write with what has left by then.
+  port.Configure(1200);
+  COMMTIMEOUTS limit{0, 0, 0, 0, 20};
+  ASSERT_TRUE(SetCommTimeouts(port.get(), &limit));
+  Io write;
+  ASSERT_FALSE(WriteFile(port.get(), "0123456789", 10, &count, &write.ov));
+  ASSERT_TRUE(GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
+  EXPECT_LT(count, 10u);
+  ASSERT_TRUE(Eventually([&] {
+    COMSTAT status{};
+    return ClearCommError(port.get(), nullptr, &status) && status.cbOutQue == 0;
+  }));
+  EXPECT_EQ(bench.State("COM3").transmitted, std::string("0123456789").substr(0, count));
+}
+
 }  // namespace
 }  // namespace bench_test
