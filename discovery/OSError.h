@@ -1,5 +1,5 @@
 #pragma once
-// The last-OS-error exception and the system's text for an error code.
+// The last-OS-error exception: "System Error.  Code: %d." with the system's text for the code.
 
 #include <stdexcept>
 #include <string>
