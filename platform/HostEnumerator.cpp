@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -75,16 +76,20 @@ std::string UpperCase(std::string text) {
   return text;
 }
 
-// The entry of <dev>/serial/<kind> that links to the node.
-std::string SerialLinkName(const fs::path& dev, const std::string& kind, const std::string& node) {
+// The entries of <dev>/serial/<kind> (by-id, by-path), by the node they link to.
+std::map<std::string, std::string> SerialLinks(const fs::path& dev, const std::string& kind) {
+  std::map<std::string, std::string> links;
   std::error_code error;
   for (fs::directory_iterator it(dev / "serial" / kind, error), end; !error && it != end;
        it.increment(error)) {
-    if (LinkName(it->path()) == node) {
-      return it->path().filename().string();
-    }
+    links.emplace(LinkName(it->path()), it->path().filename().string());
   }
-  return {};
+  return links;
+}
+
+std::string Lookup(const std::map<std::string, std::string>& map, const std::string& key) {
+  const auto it = map.find(key);
+  return it == map.end() ? std::string{} : it->second;
 }
 
 constexpr unsigned long kLowLatencyFlag = 1ul << 13;  // UPF_LOW_LATENCY of the serial core
@@ -93,7 +98,10 @@ constexpr int kMaxNativeIndex = 98;                   // ttyS0..ttyS98 are COM1.
 }  // namespace
 
 HostEnumerator::HostEnumerator(std::string sysfsRoot, std::string devDir)
-    : sysfs_(std::move(sysfsRoot)), dev_(std::move(devDir)) {}
+    : sysfs_(std::move(sysfsRoot)), dev_(std::move(devDir)) {
+  std::error_code error;
+  canonicalRoot_ = fs::weakly_canonical(sysfs_, error).string();
+}
 
 std::vector<HostPortInfo> HostEnumerator::Scan() {
   std::vector<std::string> nodes;
@@ -104,9 +112,13 @@ std::vector<HostPortInfo> HostEnumerator::Scan() {
   }
   std::sort(nodes.begin(), nodes.end());
   scanKeys_.clear();
+  const auto byId = SerialLinks(dev_, "by-id");
+  const auto byPath = SerialLinks(dev_, "by-path");
   std::vector<HostPortInfo> ports;
   for (const auto& node : nodes) {
     if (auto info = Inspect(node)) {
+      info->byId = Lookup(byId, node);
+      info->byPath = Lookup(byPath, node);
       ports.push_back(std::move(*info));
     }
   }
@@ -121,8 +133,6 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
   HostPortInfo info;
   info.node = node;
   info.devicePath = (fs::path(dev_) / node).string();
-  info.byId = SerialLinkName(dev_, "by-id", node);
-  info.byPath = SerialLinkName(dev_, "by-path", node);
 
   std::error_code error;
   const fs::path device = fs::canonical(entry / "device", error);
@@ -140,11 +150,10 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
   if (Exists(entry / "type") && ReadAttribute(entry / "type") == "0") {
     return std::nullopt;
   }
-  const fs::path canonicalRoot = fs::weakly_canonical(root, error);
   info.driver = LinkName(device / "driver");
   const std::string subsystem = LinkName(device / "subsystem");
-  const fs::path usbDevice = AncestorWith(device, canonicalRoot, "idVendor");
-  const fs::path usbInterface = AncestorWith(device, canonicalRoot, "bInterfaceNumber");
+  const fs::path usbDevice = AncestorWith(device, canonicalRoot_, "idVendor");
+  const fs::path usbInterface = AncestorWith(device, canonicalRoot_, "bInterfaceNumber");
   info.usb = !usbDevice.empty();
 
   std::string product;

@@ -46,6 +46,7 @@ class HostEnumerator {
   std::string UniqueKey(std::string key, const std::string& node);
 
   std::string sysfs_;
+  std::string canonicalRoot_;  // where the walk up from a device stops
   std::string dev_;
   HostAliases aliases_;
   std::set<std::string> scanKeys_;  // alias keys met in the scan under way
