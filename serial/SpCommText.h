@@ -19,4 +19,3 @@ std::string SpFormat(std::string_view format, std::initializer_list<TSpFormatArg
 // Replaces every "%d" of `name` with `portNum` and every "%%" with "%"; everything else, other
 // directives included, is kept as it is.
 std::string SpExpandDeviceName(std::string_view name, std::int32_t portNum);
-
