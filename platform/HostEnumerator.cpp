@@ -150,8 +150,15 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
   if (Exists(entry / "type") && ReadAttribute(entry / "type") == "0") {
     return std::nullopt;
   }
-  info.driver = LinkName(device / "driver");
-  const std::string subsystem = LinkName(device / "subsystem");
+  // Newer kernels put serial-core ports on their own bus ("serial-base": a port below a
+  // controller); the driver and bus that matter are those of the hardware above them.
+  fs::path hardware = device;
+  while (LinkName(hardware / "subsystem") == "serial-base" && hardware.has_parent_path() &&
+         hardware.parent_path() != hardware) {
+    hardware = hardware.parent_path();
+  }
+  info.driver = LinkName(hardware / "driver");
+  const std::string subsystem = LinkName(hardware / "subsystem");
   const fs::path usbDevice = AncestorWith(device, canonicalRoot_, "idVendor");
   const fs::path usbInterface = AncestorWith(device, canonicalRoot_, "bInterfaceNumber");
   info.usb = !usbDevice.empty();

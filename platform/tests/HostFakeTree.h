@@ -103,6 +103,18 @@ class FakeHostTree {
     ClassEntry(node, device, uartType);
   }
 
+  // A native port as kernels from 6.5 show it: the tty below a port and a controller of the
+  // bus "serial-base", below the ACPI device.
+  void AddSerialBasePort(const std::string& node) {
+    const auto pnp = Sys() / ("devices/pnp0/00:1" + node.substr(4));
+    Driver(pnp, "pnp", "serial");
+    const auto ctrl = pnp / "00:01:0";
+    Driver(ctrl, "serial-base", "ctrl");
+    const auto port = ctrl / "00:01:0.0";
+    Driver(port, "serial-base", "port");
+    ClassEntry(node, port, "4");
+  }
+
   void AddSocUart(const std::string& node, const std::string& driver) {
     const auto device = Sys() / "devices/platform/fe201000.serial";
     Driver(device, "amba", driver);

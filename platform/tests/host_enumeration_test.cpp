@@ -39,6 +39,7 @@ TEST(HostEnumeration, KeepsTtysWithARealDeviceAndSkipsEmpty8250Slots) {
   tree.AddNative("ttyS0", "4");
   tree.AddNative("ttyS1", "0");  // no UART at that address
   tree.AddNative("ttyS3", "0", /*pnp=*/false);
+  tree.AddSerialBasePort("ttyS4");
   tree.AddVirtual("tty0");
   tree.AddVirtual("ptmx");
   tree.AddSocUart("ttyAMA0", "uart-pl011");
@@ -54,7 +55,7 @@ TEST(HostEnumeration, KeepsTtysWithARealDeviceAndSkipsEmpty8250Slots) {
   HostWorld world(tree.Paths());
   const auto ports = world.Ports();
   const auto byNode = ByNode(ports);
-  ASSERT_EQ(byNode.size(), 4u);
+  ASSERT_EQ(byNode.size(), 5u);
   EXPECT_EQ(ports.front().node, "ttyS0");  // ordered by COM number
 
   const auto& native = byNode.at("ttyS0");
@@ -62,6 +63,10 @@ TEST(HostEnumeration, KeepsTtysWithARealDeviceAndSkipsEmpty8250Slots) {
   EXPECT_EQ(native.enumerator, "ACPI");
   EXPECT_FALSE(native.usb);
   EXPECT_EQ(native.FriendlyName(), "serial, ttyS0 (COM1)");
+
+  const auto& newer = byNode.at("ttyS4");
+  EXPECT_EQ(newer.FriendlyName(), "serial, ttyS4 (COM5)");
+  EXPECT_EQ(newer.enumerator, "ACPI");
 
   const auto& ftdi = byNode.at("ttyUSB0");
   EXPECT_TRUE(ftdi.usb);
