@@ -190,3 +190,14 @@ TEST_F(EventThread, PriorityFollowsTheComponent) {
   Comm->SetEventPriority(tpLowest);
   EXPECT_EQ(GetThreadPriority(Comm->EventThread()->ThreadHandle()), THREAD_PRIORITY_LOWEST);
 }
+
+TEST_F(EventThread, RemovedDeviceIsRetriedAtAGrowingPause) {
+  Comm->Open();
+  Bench->PullOut("COM3");
+  PumpFor(1000);
+  // Waits that fail at once are retried after 2, 4, 8 ... up to 200 ms: a handful per second.
+  const int waits = CountCalls("WaitCommEvent");
+  EXPECT_GE(waits, 3);
+  EXPECT_LE(waits, 20);
+  EXPECT_EQ(Comm->EventCalls(EV_ERR), 0);
+}
