@@ -337,6 +337,20 @@ BOOL HostWorld::DestroyDeviceInfoList(HDEVINFO list) {
   return TRUE;
 }
 
+std::string HostWorld::DeviceNode(std::string_view portName) {
+  const int number = ComNumber(portName);
+  if (number <= 0) {
+    return {};
+  }
+  std::lock_guard lock(mutex_);
+  for (const auto& port : ScanLocked()) {
+    if (port.comNumber == number) {
+      return port.devicePath;
+    }
+  }
+  return {};
+}
+
 std::vector<std::pair<std::string, std::string>> HostWorld::Describe(HDEVINFO list,
                                                                      SP_DEVINFO_DATA* data) {
   std::lock_guard lock(mutex_);

@@ -108,6 +108,17 @@ TEST(HostEnumeration, DescriptionsNeverBringAParenthesisedGroupOfTheirOwn) {
   EXPECT_EQ(name.substr(open + 1, name.find(')') - open - 1), port.PortName());
 }
 
+TEST(HostEnumeration, PortNamesLeadBackToTheirDeviceNodes) {
+  FakeHostTree tree;
+  tree.AddUsb(UsbAdapter().Node("ttyUSB0").Product("FT232R USB UART"));
+  HostWorld world(tree.Paths());
+  const auto port = world.Ports().at(0);
+  EXPECT_EQ(world.DeviceNode(port.PortName()), port.devicePath);
+  EXPECT_NE(port.devicePath.find("ttyUSB0"), std::string::npos);
+  EXPECT_EQ(world.DeviceNode("COM5000"), "");
+  EXPECT_EQ(world.DeviceNode("ttyUSB0"), "");
+}
+
 TEST(HostEnumeration, BluetoothPortsGetAnEnumeratorWithABrace) {
   FakeHostTree tree;
   tree.AddVirtual("rfcomm0");
