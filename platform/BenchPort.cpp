@@ -88,6 +88,10 @@ std::shared_ptr<BenchPort> BenchPort::Open(std::shared_ptr<BenchDevice> device,
   return port;
 }
 
+void BenchPort::PrepareRegistry() {
+  Registry();
+}
+
 void BenchPort::CancelThread(DWORD threadId) {
   std::vector<std::shared_ptr<BenchPort>> ports;  // let go after every lock
   {

@@ -27,6 +27,9 @@ class BenchPort final : public CommFile, public std::enable_shared_from_this<Ben
   BenchPort(const BenchPort&) = delete;
   BenchPort& operator=(const BenchPort&) = delete;
 
+  // Sets up the process-wide list of open ports and its thread-exit hook. Called before any
+  // world lock is taken, so that registering the hook never nests inside one.
+  static void PrepareRegistry();
   static std::shared_ptr<BenchPort> Open(std::shared_ptr<BenchDevice> device,
                                          std::shared_ptr<BenchClock> clock, bool overlapped);
 

@@ -543,6 +543,7 @@ class BenchWorldImpl final : public BenchWorld {
 }  // namespace
 
 std::shared_ptr<BenchWorld> BenchWorld::Create() {
+  BenchPort::PrepareRegistry();
   return std::make_shared<BenchWorldImpl>();
 }
 
