@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core fonts-liberation
 )
 
 missing=()
