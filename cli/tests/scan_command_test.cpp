@@ -17,6 +17,7 @@
 #include "app/Application.h"
 #include "app/PortContainerFrame.h"
 #include "app/Unit1.h"
+#include "app/tests/QtTestApp.h"
 #include "cli/ScanCommand.h"
 #include "cli/ScanReport.h"
 #include "platform/BenchWorld.h"
@@ -26,17 +27,6 @@
 namespace {
 
 const std::string kDemoBench = std::string(TALVIK_SOURCE_DIR) + "/benches/demo.json";
-
-QApplication& EnsureQtApp() {
-  static int argc = 1;
-  static char name[] = "cli_tests";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
-  static QApplication* const app = new QApplication(argc, argv);
-  return *app;
-}
 
 struct ProcessResult {
   int status = -1;
@@ -57,7 +47,7 @@ ProcessResult RunScanProgram(const QStringList& args) {
 
 // The rows the window shows after its first scan on the demo bench.
 std::vector<TPortRowView> WindowRowsOnDemoBench() {
-  EnsureQtApp();
+  talvik_test::EnsureQtApp();
   win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(kDemoBench));
   TApplication application("Тальвик");
   win::SetMessageBoxHook(
@@ -144,7 +134,7 @@ TEST(ScanCommandTest, PrintsTheRowsOfTheWindowInTheirOrderAsTextAndJson) {
 }
 
 TEST(ScanCommandTest, WatchReportsAgainAfterAPortArrives) {
-  EnsureQtApp();
+  talvik_test::EnsureQtApp();
   std::ostringstream out;
   std::ostringstream err;
   ScanCommandHooks hooks;
@@ -185,7 +175,7 @@ TEST(ScanCommandTest, WatchReportsAgainAfterAPortArrives) {
 }
 
 TEST(ScanCommandTest, AFailedEnumerationIsReportedOnStandardErrorWithAFailingStatus) {
-  EnsureQtApp();
+  talvik_test::EnsureQtApp();
   win::RegisterBuiltinModule(win::BuiltinModule{"SetupApi.dll", {}, win::ERROR_MOD_NOT_FOUND});
   const std::string bench = testing::TempDir() + "/empty_bench.json";
   std::ofstream(bench) << R"({"devices": []})";
