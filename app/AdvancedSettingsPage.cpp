@@ -5,9 +5,12 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace win;
 
@@ -43,6 +46,33 @@ QLabel* ValueLabel(const std::string& text) {
   return label;
 }
 
+QSpinBox* SettingBox(const DeviceSetting& setting) {
+  auto* box = new QSpinBox;
+  box->setRange(setting.minimum, setting.maximum);
+  box->setValue(setting.value);
+  box->setSuffix(QString::fromStdString(" " + setting.unit));
+  box->setEnabled(setting.changeable);
+  return box;
+}
+
+// Writes the values the user changed; a refusal is reported and the other values still go.
+void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
+                   const std::vector<DeviceSetting>& settings,
+                   const std::vector<QSpinBox*>& boxes) {
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const DeviceSetting& setting = settings[i];
+    const int wanted = boxes[i]->value();
+    if (!setting.changeable || wanted == setting.value) {
+      continue;
+    }
+    if (!ChangeDeviceSetting(list, data, setting.key, wanted)) {
+      const std::string text =
+          "Не удалось изменить «" + setting.label + "»: " + SysErrorMessage(GetLastError());
+      MessageBoxA(parent, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+    }
+  }
+}
+
 }  // namespace
 
 void RegisterAdvancedSettingsPage(QWidget* owner) {
@@ -58,7 +88,7 @@ void RegisterAdvancedSettingsPage(QWidget* owner) {
       {kModuleName, {{kPageExport, ToFarProc(&AppSerialDisplayAdvancedSettings)}}});
 }
 
-LONG AppSerialDisplayAdvancedSettings(HWND /*parent*/, HDEVINFO list, PSP_DEVINFO_DATA data) {
+LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data) {
   std::string name = ReadText(list, data, SPDRP_FRIENDLYNAME);
   const std::string description = ReadText(list, data, SPDRP_DEVICEDESC);
   if (name.empty()) {
@@ -71,13 +101,32 @@ LONG AppSerialDisplayAdvancedSettings(HWND /*parent*/, HDEVINFO list, PSP_DEVINF
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("Порт:"), ValueLabel(name));
   form->addRow(QStringLiteral("Описание:"), ValueLabel(description));
+  const std::vector<DeviceSetting> settings = DeviceSettingsOf(list, data);
   for (const auto& [label, value] : DescribeDevice(list, data)) {
-    form->addRow(QString::fromStdString(label + ":"), ValueLabel(value));
+    const bool editable = std::any_of(settings.begin(), settings.end(),
+                                      [&](const DeviceSetting& s) { return s.label == label; });
+    if (!editable) {
+      form->addRow(QString::fromStdString(label + ":"), ValueLabel(value));
+    }
+  }
+  std::vector<QSpinBox*> boxes;
+  bool changeable = false;
+  for (const DeviceSetting& setting : settings) {
+    boxes.push_back(SettingBox(setting));
+    form->addRow(QString::fromStdString(setting.label + ":"), boxes.back());
+    if (!setting.changeable) {
+      form->addRow(QString(), new QLabel(QStringLiteral("изменить может только администратор")));
+    }
+    changeable = changeable || setting.changeable;
   }
   layout->addLayout(form);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+  auto* buttons = new QDialogButtonBox(
+      changeable ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel : QDialogButtonBox::Ok, &dialog);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(buttons);
-  dialog.exec();
+  if (dialog.exec() == QDialog::Accepted) {
+    ApplySettings(parent, list, data, settings, boxes);
+  }
   return 0;
 }

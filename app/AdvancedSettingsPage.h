@@ -11,6 +11,6 @@ class QWidget;
 void RegisterAdvancedSettingsPage(QWidget* owner);
 
 // Shows the device's name, description and what the device world knows of it in a modal
-// dialog; returns 0 when it was shown.
+// dialog, with the settings the world can change (applied on OK); returns 0 when it was shown.
 win::LONG AppSerialDisplayAdvancedSettings(win::HWND parent, win::HDEVINFO list,
                                            win::PSP_DEVINFO_DATA data);

@@ -81,6 +81,15 @@ class DeviceWorld {
   virtual BOOL DestroyDeviceInfoList(HDEVINFO list) = 0;
   virtual std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
                                                                     SP_DEVINFO_DATA* data) = 0;
+  // Settings of a device its page may change; none unless a world has some.
+  virtual std::vector<DeviceSetting> Settings(HDEVINFO /*list*/, SP_DEVINFO_DATA* /*data*/) {
+    return {};
+  }
+  virtual BOOL ChangeSetting(HDEVINFO /*list*/, SP_DEVINFO_DATA* /*data*/,
+                             const std::string& /*key*/, int /*value*/) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
   // The device node behind a port name, where this world has one.
   virtual std::string DeviceNode(std::string_view /*portName*/) { return {}; }
 };

@@ -173,6 +173,7 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
     product = ReadAttribute(usbDevice / "product");
     if (Exists(device / "latency_timer")) {
       info.latencyTimer = ReadAttribute(device / "latency_timer");
+      info.latencyTimerPath = (device / "latency_timer").string();
     }
   } else if (subsystem == "bluetooth" || node.starts_with("rfcomm")) {
     info.enumerator = "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}";

@@ -27,6 +27,7 @@ struct HostPortInfo {
   std::string byPath;                       // name in <dev>/serial/by-path, if any
   std::optional<bool> lowLatency;           // from the serial-core flags, where sysfs shows them
   std::optional<std::string> latencyTimer;  // FTDI latency_timer in ms, where the driver has it
+  std::string latencyTimerPath;             // its sysfs attribute
 
   std::string PortName() const { return "COM" + std::to_string(comNumber); }
   std::string FriendlyName() const { return description + " (" + PortName() + ")"; }

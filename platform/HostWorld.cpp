@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/HostHotplug.h"
+#include "platform/HostLatencyTimer.h"
 #include "platform/HostPort.h"
 
 namespace win::host {
@@ -351,6 +352,46 @@ std::string HostWorld::DeviceNode(std::string_view portName) {
   return {};
 }
 
+std::vector<DeviceSetting> HostWorld::Settings(HDEVINFO list, SP_DEVINFO_DATA* data) {
+  std::string path;
+  {
+    std::lock_guard lock(mutex_);
+    const HostPortInfo* port = FindLocked(list, data);
+    if (port == nullptr) {
+      return {};
+    }
+    path = port->latencyTimerPath;
+  }
+  const std::optional<int> value = path.empty() ? std::nullopt : ReadLatencyTimer(path);
+  if (!value) {
+    return {};
+  }
+  return {{kLatencyTimerKey, kLatencyTimerLabel, *value, kLatencyTimerMin, kLatencyTimerMax, "мс",
+           LatencyTimerChangeable(path)}};
+}
+
+BOOL HostWorld::ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::string& key,
+                              int value) {
+  std::string path;
+  {
+    std::lock_guard lock(mutex_);
+    const HostPortInfo* port = FindLocked(list, data);
+    if (port == nullptr) {
+      return FALSE;
+    }
+    path = port->latencyTimerPath;
+  }
+  if (key != kLatencyTimerKey || path.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (const DWORD error = WriteLatencyTimer(path, value); error != NO_ERROR) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 std::vector<std::pair<std::string, std::string>> HostWorld::Describe(HDEVINFO list,
                                                                      SP_DEVINFO_DATA* data) {
   std::lock_guard lock(mutex_);
@@ -377,7 +418,7 @@ std::vector<std::pair<std::string, std::string>> HostWorld::Describe(HDEVINFO li
     add("Режим low_latency", *port->lowLatency ? "включён" : "выключен");
   }
   if (port->latencyTimer) {
-    add("Задержка FTDI (latency_timer)", *port->latencyTimer + " мс");
+    add(kLatencyTimerLabel, *port->latencyTimer + " мс");
   }
   if (access(port->devicePath.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)) {
     add("Доступ", "нет прав на открытие; добавьте пользователя в группу dialout");

@@ -48,6 +48,9 @@ class HostWorld : public DeviceWorld {
   BOOL DestroyDeviceInfoList(HDEVINFO list) override;
   std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
                                                             SP_DEVINFO_DATA* data) override;
+  std::vector<DeviceSetting> Settings(HDEVINFO list, SP_DEVINFO_DATA* data) override;
+  BOOL ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::string& key,
+                     int value) override;
   std::string DeviceNode(std::string_view portName) override;
 
   // The present ports as the last scan found them (a new scan is made).

@@ -563,6 +563,27 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO list);
 std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
                                                                 PSP_DEVINFO_DATA data);
 
+// A setting of a device that its settings page may change, such as the latency timer of an FTDI
+// adapter.
+struct DeviceSetting {
+  std::string key;    // the device world's name for it
+  std::string label;  // as the page shows it
+  int value = 0;
+  int minimum = 0;
+  int maximum = 0;
+  std::string unit;
+  bool changeable = false;  // false: this user may only look at it
+};
+
+// The settings of one device of a list that the device world can change. Empty for an unknown
+// device and in worlds without such settings.
+std::vector<DeviceSetting> DeviceSettingsOf(HDEVINFO list, PSP_DEVINFO_DATA data);
+
+// Changes one of them. FALSE with the last error set: ERROR_INVALID_PARAMETER for an unknown
+// key or a value out of its range, ERROR_ACCESS_DENIED when the user may not change it,
+// ERROR_FILE_NOT_FOUND when the device went away, ERROR_GEN_FAILURE when the driver refused.
+BOOL ChangeDeviceSetting(HDEVINFO list, PSP_DEVINFO_DATA data, const std::string& key, int value);
+
 // The device node behind a port name ("/dev/ttyUSB0"), where the device world knows one; empty
 // otherwise (the bench, Windows).
 std::string DeviceNodeOf(const std::string& portName);

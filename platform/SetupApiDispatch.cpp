@@ -37,4 +37,12 @@ std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
   return CurrentDeviceWorld()->Describe(list, data);
 }
 
+std::vector<DeviceSetting> DeviceSettingsOf(HDEVINFO list, PSP_DEVINFO_DATA data) {
+  return CurrentDeviceWorld()->Settings(list, data);
+}
+
+BOOL ChangeDeviceSetting(HDEVINFO list, PSP_DEVINFO_DATA data, const std::string& key, int value) {
+  return CurrentDeviceWorld()->ChangeSetting(list, data, key, value);
+}
+
 }  // namespace win
