@@ -6,52 +6,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <new>
 #include <thread>
 #include <vector>
 
+#include "benchmarks/support/AllocationCounter.h"
 #include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
 #include "serial/SpSynchronize.h"
-
-namespace {
-
-std::atomic<long long> gAllocations{0};
-
-}  // namespace
-
-[[gnu::noinline]] void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size == 0 ? 1 : size);
-}
-[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-  std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
@@ -92,12 +54,13 @@ struct OpenPort {
 void BM_HandleEventsEveryHandler(benchmark::State& state) {
   OpenPort port;
   const DWORD mask = 0x1FFF & ~EV_RXCHAR & ~EV_ERR;
-  const long long before = gAllocations.load();
+  const long long before = talvik_bench::ProcessAllocations();
   for (auto _ : state) {
     port.comm.HandleEvents(mask);
   }
   state.counters["allocs_per_dispatch"] =
-      static_cast<double>(gAllocations.load() - before) / static_cast<double>(state.iterations());
+      static_cast<double>(talvik_bench::ProcessAllocations() - before) /
+      static_cast<double>(state.iterations());
   state.counters["handlers_per_dispatch"] =
       static_cast<double>(port.handled) / static_cast<double>(state.iterations());
 }
@@ -107,13 +70,14 @@ BENCHMARK(BM_HandleEventsEveryHandler);
 void BM_HandleEventsErrorAndRxChar(benchmark::State& state) {
   OpenPort port;
   port.Fill(1);
-  const long long before = gAllocations.load();
+  const long long before = talvik_bench::ProcessAllocations();
   for (auto _ : state) {
     port.comm.HandleRxChar();
     port.comm.HandleEvents(EV_ERR | EV_CTS);
   }
   state.counters["allocs_per_dispatch"] =
-      static_cast<double>(gAllocations.load() - before) / static_cast<double>(state.iterations());
+      static_cast<double>(talvik_bench::ProcessAllocations() - before) /
+      static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_HandleEventsErrorAndRxChar);
 

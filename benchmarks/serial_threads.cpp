@@ -12,60 +12,16 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <vector>
 
+#include "benchmarks/support/AllocationCounter.h"
 #include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
 #include "serial/SpSynchronize.h"
-
-namespace {
-
-std::atomic<long long> gAllocations{0};
-thread_local long long tAllocations = 0;
-
-void CountAllocation() {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  ++tAllocations;
-}
-
-}  // namespace
-
-[[gnu::noinline]] void* operator new(std::size_t size) {
-  CountAllocation();
-  if (void* p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-[[gnu::noinline]] void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  CountAllocation();
-  return std::malloc(size == 0 ? 1 : size);
-}
-[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept {
-  std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace {
 
@@ -115,9 +71,9 @@ struct OpenPort {
     comm.OnRxChar = [this](TSpCustomComm& sender, std::int32_t count) {
       rxAt = Clock::now();
       char bytes[64];
-      const long long before = tAllocations;
+      const long long before = talvik_bench::ThreadAllocations();
       sender.ReadBuf(bytes, std::min<std::int32_t>(count, sizeof bytes));
-      readAllocations += tAllocations - before;
+      readAllocations += talvik_bench::ThreadAllocations() - before;
       ++rxCount;
     };
     comm.OnTxEmpty = [this](TSpCustomComm&) { ++txEmpty; };
@@ -136,14 +92,14 @@ void BM_RxLatency(benchmark::State& state) {
   const auto wire = std::chrono::microseconds(world.CharTimeMicros("COM3"));
   std::vector<double> latencies;
   long long mainAllocations = 0;
-  const long long processBefore = gAllocations.load();
+  const long long processBefore = talvik_bench::ProcessAllocations();
   for (auto _ : state) {
     const long long before = port.rxCount;
     const Clock::time_point sent = Clock::now();
     world.SendFromDevice("COM3", "A");
-    const long long mainBefore = tAllocations;
+    const long long mainBefore = talvik_bench::ThreadAllocations();
     PumpUntil([&] { return port.rxCount != before; });
-    mainAllocations += tAllocations - mainBefore;
+    mainAllocations += talvik_bench::ThreadAllocations() - mainBefore;
     const auto latency = port.rxAt - (sent + wire);
     latencies.push_back(std::chrono::duration<double, std::micro>(latency).count());
   }
@@ -154,7 +110,7 @@ void BM_RxLatency(benchmark::State& state) {
   state.counters["main_allocs_per_event"] = static_cast<double>(mainAllocations) / events;
   state.counters["of_which_handler_read"] = static_cast<double>(port.readAllocations) / events;
   state.counters["process_allocs_per_event"] =
-      static_cast<double>(gAllocations.load() - processBefore) / events;
+      static_cast<double>(talvik_bench::ProcessAllocations() - processBefore) / events;
 }
 BENCHMARK(BM_RxLatency)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
@@ -162,14 +118,14 @@ void BM_WriteOneByte(benchmark::State& state) {
   OpenPort port;
   std::vector<double> durations;
   long long mainAllocations = 0;
-  const long long processBefore = gAllocations.load();
+  const long long processBefore = talvik_bench::ProcessAllocations();
   for (auto _ : state) {
     const long long before = port.txEmpty;
-    const long long mainBefore = tAllocations;
+    const long long mainBefore = talvik_bench::ThreadAllocations();
     const Clock::time_point start = Clock::now();
     const bool queued = port.comm.WriteText("U");
     const auto took = Clock::now() - start;
-    mainAllocations += tAllocations - mainBefore;
+    mainAllocations += talvik_bench::ThreadAllocations() - mainBefore;
     benchmark::DoNotOptimize(queued);
     state.SetIterationTime(std::chrono::duration<double>(took).count());
     durations.push_back(std::chrono::duration<double, std::micro>(took).count());
@@ -181,7 +137,7 @@ void BM_WriteOneByte(benchmark::State& state) {
   state.counters["max_us"] = durations.back();
   state.counters["main_allocs_per_write"] = static_cast<double>(mainAllocations) / writes;
   state.counters["process_allocs_per_write"] =
-      static_cast<double>(gAllocations.load() - processBefore) / writes;
+      static_cast<double>(talvik_bench::ProcessAllocations() - processBefore) / writes;
 }
 BENCHMARK(BM_WriteOneByte)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
