@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -122,6 +123,9 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   layout->addLayout(form);
   auto* buttons = new QDialogButtonBox(
       changeable ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel : QDialogButtonBox::Ok, &dialog);
+  if (QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel)) {
+    cancel->setText(QStringLiteral("Отмена"));
+  }
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(buttons);

@@ -206,7 +206,9 @@ BENCHMARK(BM_EchoRoundTripAgainstQSerialPort)->Iterations(10)->Unit(benchmark::k
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication qtApp(argc, argv);
   TApplication application("Talvik");
   benchmark::Initialize(&argc, argv);

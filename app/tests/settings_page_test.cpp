@@ -80,6 +80,10 @@ TEST_F(SettingsPageTest, TheLatencyTimerIsChangedOnOkAndLeftAloneOnCancel) {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->value(), 16);
     EXPECT_TRUE(box->isEnabled());
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    ASSERT_NE(buttons->button(QDialogButtonBox::Cancel), nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
     box->setValue(3);
     dialog.reject();
   });
