@@ -1,19 +1,11 @@
 #include "serial/SpCommEventThread.h"
 
-#include <algorithm>
 #include <exception>
 
 #include "serial/SpComm.h"
+#include "serial/SpUtils.h"
 
 using namespace win;
-
-namespace {
-
-// Pauses between failing waits (a removed device): growing, capped.
-constexpr DWORD kFirstPauseMs = 2;
-constexpr DWORD kMaxPauseMs = 200;
-
-}  // namespace
 
 std::shared_ptr<TSpCommEventThread> TSpCommEventThread::Create(TSpCustomComm& owner) {
   std::shared_ptr<TSpCommEventThread> thread(new TSpCommEventThread(owner));
@@ -61,7 +53,7 @@ void TSpCommEventThread::Execute() {
 }
 
 void TSpCommEventThread::PauseAfterFailure() {
-  FPauseMs = FPauseMs == 0 ? kFirstPauseMs : std::min(FPauseMs * 2, kMaxPauseMs);
+  FPauseMs = NextFailurePause(FPauseMs);
   if (FWaitEvent.WaitFor(FPauseMs) == wrSignaled && !Terminated()) {
     FWaitEvent.ResetEvent();
   }

@@ -8,14 +8,6 @@
 
 using namespace win;
 
-namespace {
-
-// Pauses between failing passes (a removed device): growing, capped.
-constexpr DWORD kFirstPauseMs = 2;
-constexpr DWORD kMaxPauseMs = 200;
-
-}  // namespace
-
 std::shared_ptr<TSpCommWriteThread> TSpCommWriteThread::Create(TSpCustomComm& owner) {
   std::shared_ptr<TSpCommWriteThread> thread(new TSpCommWriteThread(owner));
   Start(thread);
@@ -150,7 +142,7 @@ void TSpCommWriteThread::Notify(DWORD mask) {
 }
 
 void TSpCommWriteThread::PauseAfterFailure() {
-  FPauseMs = FPauseMs == 0 ? kFirstPauseMs : std::min(FPauseMs * 2, kMaxPauseMs);
+  FPauseMs = NextFailurePause(FPauseMs);
   if (FCloseEvent.WaitFor(FPauseMs) == wrSignaled) {
     Terminate();
   }

@@ -1,5 +1,6 @@
 #include "serial/SpUtils.h"
 
+#include <algorithm>
 #include <cstdint>
 
 using namespace win;
@@ -20,4 +21,10 @@ bool TimeoutElapsedAt(const TSpTimeout& timeout, DWORD now) {
 
 bool TestFlags(DWORD mask, DWORD value) {
   return static_cast<std::int32_t>(mask & value) > 0;
+}
+
+DWORD NextFailurePause(DWORD previous) {
+  constexpr DWORD kFirstPauseMs = 2;
+  constexpr DWORD kMaxPauseMs = 200;
+  return previous == 0 ? kFirstPauseMs : std::min(previous * 2, kMaxPauseMs);
 }

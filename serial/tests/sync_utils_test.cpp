@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "serial/SpCommBuffer.h"
 #include "serial/SpThread.h"
@@ -35,6 +36,15 @@ TEST(SpUtils, TestFlagsReadsTheCommonBitsAsSigned) {
   EXPECT_FALSE(TestFlags(0x80000000u, 0x80000000u));
   EXPECT_FALSE(TestFlags(0x80000001u, 0xFFFFFFFFu));
   EXPECT_TRUE(TestFlags(0x40000000u, 0xC0000000u));
+}
+
+TEST(SpUtils, FailurePausesGrowFromTwoMillisecondsAndStopAtTwoHundred) {
+  std::vector<DWORD> pauses;
+  for (DWORD pause = 0; pauses.size() < 10;) {
+    pause = NextFailurePause(pause);
+    pauses.push_back(pause);
+  }
+  EXPECT_EQ(pauses, (std::vector<DWORD>{2, 4, 8, 16, 32, 64, 128, 200, 200, 200}));
 }
 
 TEST(SpUtils, SysErrorMessageDropsTheTrailingFullStopAndLineBreak) {
