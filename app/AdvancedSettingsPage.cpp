@@ -63,7 +63,9 @@ void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
   for (std::size_t i = 0; i < settings.size(); ++i) {
     const DeviceSetting& setting = settings[i];
     const int wanted = boxes[i]->value();
-    if (!setting.changeable || wanted == setting.value) {
+    // The box showed an out-of-range value at its nearest limit; that alone is no change.
+    const int shown = std::clamp(setting.value, setting.minimum, setting.maximum);
+    if (!setting.changeable || wanted == shown) {
       continue;
     }
     if (!ChangeDeviceSetting(list, data, setting.key, wanted)) {

@@ -61,7 +61,7 @@ DWORD WriteLatencyTimer(const std::string& path, int value) {
   const std::string text = std::to_string(value) + "\n";
   const ssize_t n = write(fd, text.data(), text.size());
   const int error = errno;
-  // A sysfs store reports the driver's refusal from write or, for some files, from close.
+  // The driver's refusal comes back from write; a failing close is reported as well.
   const bool closed = close(fd) == 0;
   if (n != static_cast<ssize_t>(text.size())) {
     return n < 0 ? WriteError(error) : ERROR_GEN_FAILURE;

@@ -99,6 +99,18 @@ TEST_F(SettingsPageTest, TheLatencyTimerIsChangedOnOkAndLeftAloneOnCancel) {
   EXPECT_TRUE(Boxes.empty());
 }
 
+TEST_F(SettingsPageTest, AValueOutsideTheRangeIsNotRewrittenByJustPressingOk) {
+  std::filesystem::remove(LatencyFile());
+  std::ofstream(LatencyFile()) << "0\n";
+  ShowPage([](QDialog& dialog) {
+    auto* box = dialog.findChild<QSpinBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->value(), 1);  // the box cannot show 0
+    dialog.accept();
+  });
+  EXPECT_EQ(Latency(), "0");
+}
+
 TEST_F(SettingsPageTest, ARefusedValueIsReportedInABox) {
   ShowPage([this](QDialog& dialog) {
     auto* box = dialog.findChild<QSpinBox*>();
