@@ -93,10 +93,12 @@ HostPort::HostPort(int fd, std::string node, bool overlapped)
   modemLines_ = ioctl(fd_, TIOCMGET, &modem_) == 0;
   serial_icounter_struct counts{};
   counting_ = ioctl(fd_, TIOCGICOUNT, &counts) == 0;
-  counters_ = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun};
+  counters_ = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun,
+               counts.cts,   counts.dsr,     counts.dcd,    counts.rng};
 }
 
 HostPort::~HostPort() {
+  std::unique_ptr<HostLineWatch> lineWatch;
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
@@ -105,7 +107,9 @@ HostPort::~HostPort() {
     if (wait_) {
       CompleteWaitLocked(NO_ERROR, 0);
     }
+    lineWatch = std::move(lineWatch_);
   }
+  lineWatch.reset();  // its last report may still be waiting for the lock
   Wake();
   if (thread_.joinable()) {
     thread_.join();
@@ -117,6 +121,7 @@ HostPort::~HostPort() {
 }
 
 void HostPort::OnClose() {
+  std::unique_ptr<HostLineWatch> lineWatch;
   {
     std::lock_guard lock(mutex_);
     if (closed_) {
@@ -129,7 +134,9 @@ void HostPort::OnClose() {
     if (wait_) {
       CompleteWaitLocked(NO_ERROR, 0);
     }
+    lineWatch = std::move(lineWatch_);
   }
+  lineWatch.reset();
   Wake();
   if (thread_.joinable()) {
     thread_.join();
@@ -279,6 +286,9 @@ BOOL HostPort::SetCommMask(DWORD mask) {
     }
     RefreshLineStateLocked();  // changes before the new mask are not reported under it
     eventMask_ = mask;
+    if ((mask & kModemEvents) != 0) {
+      StartLineWatchLocked();
+    }
     history_ = 0;
     if (wait_) {
       CompleteWaitLocked(NO_ERROR, 0);
@@ -810,13 +820,20 @@ void HostPort::RefreshLineStateLocked() {
   if (counting_) {
     serial_icounter_struct now{};
     if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+      if (modemLines_) {
+        events |= now.cts != counters_.cts ? EV_CTS : 0;
+        events |= now.dsr != counters_.dsr ? EV_DSR : 0;
+        events |= now.dcd != counters_.dcd ? EV_RLSD : 0;
+        events |= now.rng != counters_.rng ? EV_RING : 0;  // counted at the ring's end
+      }
       DWORD flags = 0;
       flags |= now.frame != counters_.frame ? CE_FRAME : 0;
       flags |= now.overrun != counters_.overrun ? CE_OVERRUN : 0;
       flags |= now.parity != counters_.parity && dcbSet_ && dcb_.fParity != 0 ? CE_RXPARITY : 0;
       flags |= now.buf_overrun != counters_.bufOverrun ? CE_RXOVER : 0;
       flags |= now.brk != counters_.brk ? CE_BREAK : 0;
-      counters_ = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun};
+      counters_ = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun,
+                   now.cts,   now.dsr,     now.dcd,    now.rng};
       errors_ |= flags;
       events |= (flags & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) != 0 ? EV_ERR : 0;
       events |= (flags & CE_BREAK) != 0 ? EV_BREAK : 0;
@@ -841,7 +858,7 @@ bool HostPort::TickWantedLocked() const {
   if (!wait_) {
     return false;
   }
-  return ((eventMask_ & kModemEvents) != 0 && modemLines_) ||
+  return ((eventMask_ & kModemEvents) != 0 && modemLines_ && !lineWatchActive_) ||
          ((eventMask_ & kLineEvents) != 0 && counting_) ||
          ((eventMask_ & EV_TXEMPTY) != 0 && txPending_);
 }
@@ -909,8 +926,36 @@ void HostPort::AbortLocked(std::deque<Op>& ops) {
   ops.clear();
 }
 
+// The first mask with modem-line events starts the line watch, on drivers with modem lines.
+void HostPort::StartLineWatchLocked() {
+  if (lineWatchTried_ || !modemLines_) {
+    return;
+  }
+  lineWatchTried_ = true;
+  lineWatch_ =
+      HostLineWatch::Start(HostLineWatch::ModemLinesOf(fd_),
+                           [this](HostLineWatch::Outcome outcome) { OnLineWatch(outcome); });
+  lineWatchActive_ = lineWatch_ != nullptr;
+}
+
 // ---------------------------------------------------------------------------------------------
-// The helper thread
+// The helper thread and the line watch
+
+void HostPort::OnLineWatch(HostLineWatch::Outcome outcome) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stop_) {
+      return;
+    }
+    if (outcome == HostLineWatch::Outcome::Changed) {
+      RefreshLineStateLocked();
+      return;
+    }
+    lineWatchActive_ = false;  // the helper thread looks at the lines from now on
+    nextTick_ = Clock::now() + kTick;
+  }
+  Wake();
+}
 
 void HostPort::Wake() {
   const std::uint64_t one = 1;

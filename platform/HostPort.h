@@ -2,7 +2,9 @@
 // An opened tty of this machine behind the comm functions: termios for the control block,
 // ioctls for the modem lines, and one helper thread that waits (poll) on the tty and a wake-up
 // eventfd, moves received bytes into the port's input queue, and completes overlapped reads,
-// writes and event waits as the Windows serial driver would.
+// writes and event waits as the Windows serial driver would. Once modem-line events are asked
+// for, a line watch waits for their changes (TIOCMIWAIT); where the driver has no such wait,
+// the helper thread looks at the lines every 10 ms while an event wait is pending.
 
 #include <chrono>
 #include <cstddef>
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include "platform/DeviceWorld.h"
+#include "platform/HostLineWatch.h"
 
 namespace win::host {
 
@@ -72,6 +75,10 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
     int parity = 0;
     int brk = 0;
     int bufOverrun = 0;
+    int cts = 0;  // transitions of the modem lines: pulses too short to be seen by looking
+    int dsr = 0;
+    int dcd = 0;
+    int rng = 0;
   };
 
   HostPort(int fd, std::string node, bool overlapped);
@@ -98,6 +105,8 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   DWORD IoctlErrorLocked(int error);
   BOOL SetModemLineLocked(int line, bool on);
 
+  void StartLineWatchLocked();
+  void OnLineWatch(HostLineWatch::Outcome outcome);
   void Wake();
   void Run();
   void ReleaseTty();
@@ -130,6 +139,9 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   bool counting_ = true;  // the driver keeps line counters
   Counters counters_;
   Clock::time_point nextTick_{};
+  std::unique_ptr<HostLineWatch> lineWatch_;
+  bool lineWatchTried_ = false;
+  bool lineWatchActive_ = false;  // modem-line changes need no looking
 };
 
 }  // namespace win::host
