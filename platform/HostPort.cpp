@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <system_error>
 #include <utility>
 
 #include "platform/HostTermios.h"
@@ -932,9 +933,13 @@ void HostPort::StartLineWatchLocked() {
     return;
   }
   lineWatchTried_ = true;
-  lineWatch_ =
-      HostLineWatch::Start(HostLineWatch::ModemLinesOf(fd_),
-                           [this](HostLineWatch::Outcome outcome) { OnLineWatch(outcome); });
+  try {
+    lineWatch_ =
+        HostLineWatch::Start(HostLineWatch::ModemLinesOf(fd_),
+                             [this](HostLineWatch::Outcome outcome) { OnLineWatch(outcome); });
+  } catch (const std::system_error&) {
+    lineWatch_.reset();  // no thread to spare: the helper thread looks at the lines instead
+  }
   lineWatchActive_ = lineWatch_ != nullptr;
 }
 
