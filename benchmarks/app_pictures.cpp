@@ -2,8 +2,6 @@
 // repaint, and the About window is built once at start.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
-
 #include "app/Pictures.h"
 #include "app/aboutForm.h"
 
@@ -34,14 +32,3 @@ void BM_AboutWindowBuild(benchmark::State& state) {
 BENCHMARK(BM_AboutWindowBuild)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

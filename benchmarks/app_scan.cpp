@@ -5,7 +5,6 @@
 // not run (the 300 ms closes excluded).
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -140,14 +139,3 @@ void BM_MixedBenchScan(benchmark::State& state) {
 BENCHMARK(BM_MixedBenchScan)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
