@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -176,8 +177,13 @@ void BM_EchoRoundTripAgainstQSerialPort(benchmark::State& state) {
   std::vector<double> direct;
   std::vector<double> qt;
   for (auto _ : state) {
-    if (!ComponentBlock(portName, false, component) || !ComponentBlock(portName, true, direct)) {
-      state.SkipWithError("the component's echo did not come back");
+    try {
+      if (!ComponentBlock(portName, false, component) || !ComponentBlock(portName, true, direct)) {
+        state.SkipWithError("the component's echo did not come back");
+        break;
+      }
+    } catch (const std::exception& error) {
+      state.SkipWithError(error.what());  // the port did not open or refused a setting
       break;
     }
     if (!QSerialPortBlock(pty.SlavePath(), qt)) {
