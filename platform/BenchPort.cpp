@@ -123,6 +123,13 @@ void BenchPort::At(BenchClock::TimePoint time, Function function) {
 
 bool BenchPort::Enter(const char* name, std::unique_lock<std::mutex>& lock) {
   lock = std::unique_lock(device_->mutex);
+  // A call that looked the handle up just before another thread closed it: nothing may start
+  // once the close has ended what was pending.
+  if (closed_) {
+    lock.unlock();
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
   if (device_->CountCall(name) && !gone_) {
     PullOutLocked(*device_);
     lock.unlock();

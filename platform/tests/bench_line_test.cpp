@@ -357,5 +357,32 @@ TEST_F(BenchLineTest, DriverErrorHandlingAbortOnErrorOverflowAndWriteLimit) {
   EXPECT_EQ(bench.State("COM3").transmitted, std::string("0123456789").substr(0, count));
 }
 
+TEST_F(BenchLineTest, ACallThatReachesThePortAfterItsCloseFailsInsteadOfPending) {
+  // A background thread may have looked the handle up just before another thread closed it;
+  // its call then reaches a closed port and must not leave an operation nobody will end.
+  DWORD error = 0;
+  auto file = bench.OpenComm("COM3", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, error);
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(file->SetCommMask(EV_RXCHAR));
+  file->OnClose();
+
+  Io wait;
+  Io read;
+  Io write;
+  DWORD mask = 0;
+  char buffer[4] = {};
+  EXPECT_FALSE(file->WaitCommEvent(&mask, &wait.ov));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(file->ReadFile(buffer, sizeof buffer, nullptr, &read.ov));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(file->WriteFile("U", 1, nullptr, &write.ov));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  for (const Io* io : {&wait, &read, &write}) {
+    EXPECT_FALSE(win::OverlappedPending(&io->ov));
+  }
+  EXPECT_FALSE(bench.State("COM3").open);
+}
+
 }  // namespace
 }  // namespace bench_test

@@ -280,6 +280,22 @@ TEST_F(HostPortTest, ClosingEndsPendingOperations) {
   EXPECT_TRUE(port) << error;
 }
 
+TEST_F(HostPortTest, ACallThatReachesThePortAfterItsCloseFailsInsteadOfPending) {
+  ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
+  const std::shared_ptr<CommFile> late = port;  // looked up just before the close
+  port->OnClose();
+  port.reset();
+  DWORD mask = 0;
+  Overlapped wait;
+  Overlapped write;
+  EXPECT_FALSE(late->WaitCommEvent(&mask, &wait));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(late->WriteFile("U", 1, nullptr, &write));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(wait.Pending());
+  EXPECT_FALSE(write.Pending());
+}
+
 TEST_F(HostPortTest, TheFarEndGoingAwayFailsPendingAndLaterCalls) {
   ASSERT_TRUE(port->SetCommMask(EV_RXCHAR));
   char buffer[4];
