@@ -95,6 +95,25 @@ bool LoopUntil(Done done) {
   return true;
 }
 
+// One block of round trips: `send` writes "U"; the receive handler sets `arrived` and then
+// `received`. The trips after the warm-up go into `samples`, in microseconds.
+template <class Send>
+bool RoundTrips(Send send, bool& received, const Clock::time_point& arrived,
+                std::vector<double>& samples) {
+  for (int trip = 0; trip < kTripsPerBlock; ++trip) {
+    received = false;
+    const auto sent = Clock::now();
+    send();
+    if (!LoopUntil([&] { return received; })) {
+      return false;
+    }
+    if (trip >= kWarmUpTrips) {
+      samples.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
+    }
+  }
+  return true;
+}
+
 // One block of round trips through TSpComm on "COMn" of the host world. With `directWrite`
 // the byte is written on the main thread instead of being queued for the write thread.
 bool ComponentBlock(const std::string& portName, bool directWrite, std::vector<double>& samples) {
@@ -111,16 +130,8 @@ bool ComponentBlock(const std::string& portName, bool directWrite, std::vector<d
     received = true;
   };
   comm.Open();
-  for (int trip = 0; trip < kTripsPerBlock; ++trip) {
-    received = false;
-    const auto sent = Clock::now();
-    comm.WriteText("U");
-    if (!LoopUntil([&] { return received; })) {
-      return false;
-    }
-    if (trip >= kWarmUpTrips) {
-      samples.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
-    }
+  if (!RoundTrips([&] { comm.WriteText("U"); }, received, arrived, samples)) {
+    return false;
   }
   comm.Close();
   return true;
@@ -140,16 +151,8 @@ bool QSerialPortBlock(const std::string& path, std::vector<double>& samples) {
     port.readAll();
     received = true;
   });
-  for (int trip = 0; trip < kTripsPerBlock; ++trip) {
-    received = false;
-    const auto sent = Clock::now();
-    port.write("U", 1);
-    if (!LoopUntil([&] { return received; })) {
-      return false;
-    }
-    if (trip >= kWarmUpTrips) {
-      samples.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
-    }
+  if (!RoundTrips([&] { port.write("U", 1); }, received, arrived, samples)) {
+    return false;
   }
   port.close();
   return true;
