@@ -2,7 +2,7 @@
 // The application's own advanced-settings page of a port, offered as msports.dll's
 // SerialDisplayAdvancedSettings where the system has no such library.
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 class QWidget;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 class TApplication : public QObject {
   Q_OBJECT

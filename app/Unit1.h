@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 class QDialog;
 class QLabel;

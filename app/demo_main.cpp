@@ -12,8 +12,8 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "app/aboutForm.h"
-#include "platform/BenchWorld.h"
-#include "platform/DeviceWorld.h"
+#include "platform/bench/BenchWorld.h"
+#include "platform/devices/DeviceWorldRegistry.h"
 
 namespace {
 

@@ -26,10 +26,11 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "platform/HostWorld.h"
-#include "platform/tests/HostFakeTree.h"
-#include "platform/tests/HostPty.h"
+#include "platform/devices/DeviceWorldRegistry.h"
+#include "platform/host/HostWorld.h"
 #include "serial/SpComm.h"
+#include "testing/HostFakeTree.h"
+#include "testing/HostPty.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "app/Application.h"
 #include "app/PortContainerFrame.h"
 #include "app/Unit1.h"
-#include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
+#include "testing/UseBench.h"
 
 namespace {
 

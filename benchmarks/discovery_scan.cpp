@@ -10,8 +10,8 @@
 
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/ScanMessages.h"
-#include "platform/BenchWorld.h"
-#include "platform/Platform.h"
+#include "platform/Additions.h"
+#include "testing/UseBench.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <chrono>
 #include <vector>
 
-#include "platform/BenchWorld.h"
+#include "testing/UseBench.h"
 
 namespace {
 

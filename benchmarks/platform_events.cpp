@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 using namespace win;
 

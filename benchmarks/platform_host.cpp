@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/HostWorld.h"
-#include "platform/tests/HostFakeTree.h"
-#include "platform/tests/HostPty.h"
+#include "platform/host/HostWorld.h"
+#include "testing/HostFakeTree.h"
+#include "testing/HostPty.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "benchmarks/support/AllocationCounter.h"
-#include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
 #include "serial/SpSynchronize.h"
+#include "testing/UseBench.h"
 
 namespace {
 

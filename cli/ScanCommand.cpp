@@ -11,8 +11,8 @@
 #include "app/Unit1.h"
 #include "cli/ScanReport.h"
 #include "discovery/OSError.h"
-#include "platform/BenchWorld.h"
-#include "platform/DeviceWorld.h"
+#include "platform/bench/BenchWorld.h"
+#include "platform/devices/DeviceWorldRegistry.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "app/PortContainerFrame.h"
 #include "app/PortList.h"
 #include "app/Unit1.h"
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 namespace {
 

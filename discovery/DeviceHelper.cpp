@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
-#include "discovery/ConvertError.h"
 #include "discovery/SetupApi.h"
+#include "platform/ConvertError.h"
 
 using namespace win;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 class TDeviceHelper {
  public:

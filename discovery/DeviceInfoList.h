@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 class TDeviceInfoList {
  public:

@@ -11,6 +11,7 @@
 #include "discovery/PortHandle.h"
 #include "discovery/ScanMessages.h"
 #include "discovery/SetupApi.h"
+#include "platform/Additions.h"
 
 using namespace win;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 // The record of one discovered port.
 class TAPort {

@@ -4,6 +4,7 @@
 
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/PortHandle.h"
+#include "platform/Additions.h"
 
 using namespace win;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 // Masks of the modem status word for the line numbers 1 (CTS), 2 (DSR), 3 (RING), 4 (RLSD).
 inline constexpr std::array<win::DWORD, 4> ModemLineMasks{win::MS_CTS_ON, win::MS_DSR_ON,

@@ -1,7 +1,7 @@
 #pragma once
 // Loading a library into a handle variable and finding its exports by name.
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 // Loads `fileName` into `module` unless it already holds a library; true when it holds one now.
 bool OpenModule(win::HMODULE& module, const char* fileName);

@@ -1,5 +1,7 @@
 #include "discovery/OSError.h"
 
+#include "platform/Additions.h"
+
 using namespace win;
 
 EOSError::EOSError(const std::string& message, DWORD errorCode)

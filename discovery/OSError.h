@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 class EOSError : public std::runtime_error {
  public:

@@ -1,7 +1,7 @@
 #pragma once
 // The private window messages through which discovery, the probe and start-up reach the window.
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 inline constexpr win::UINT WM_PROBE_RESULT = win::WM_USER + 10;      // wParam 1: echo came back
 inline constexpr win::UINT WM_PORT_FOUND = win::WM_USER + 12;        // lParam: TAPort*, owned

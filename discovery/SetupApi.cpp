@@ -5,6 +5,7 @@
 
 #include "discovery/ModuleLoader.h"
 #include "discovery/OSError.h"
+#include "platform/Additions.h"
 
 using namespace win;
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 // Takes one binding; true when the library is loaded and every slot of the table is filled.
 // A false result takes no binding and leaves the thread's last OS error of the failure.

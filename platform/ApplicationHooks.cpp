@@ -4,7 +4,7 @@
 #include <iostream>
 #include <mutex>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 namespace win {
 

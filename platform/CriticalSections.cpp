@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace win {
 

@@ -1,6 +1,7 @@
 #pragma once
-// What stands behind the device functions of Platform.h: one device world per process.
-// Each world (bench, host) is its own class in its own files; CreateDeviceWorld chooses one.
+// DeviceWorld and CommFile: what stands behind the device functions of the Win32 subset. One
+// device world serves a process; each world (bench, host) lives in its own folder and target,
+// and platform/devices/DeviceWorldRegistry.h chooses one.
 
 #include <memory>
 #include <string>
@@ -8,17 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
+#include "platform/KernelObject.h"
 
 namespace win {
-
-// Anything a HANDLE can name. The handle table holds shared ownership; CloseHandle removes the
-// entry and calls OnClose once.
-class KernelObject {
- public:
-  virtual ~KernelObject() = default;
-  virtual void OnClose() {}
-};
 
 // An opened serial device. Each call has already found its handle; results follow Win32 (FALSE
 // with the last error set). Overlapped completion is the implementation's duty: fill Internal
@@ -43,26 +37,6 @@ class CommFile : public KernelObject {
   virtual BOOL EscapeCommFunction(DWORD function) = 0;
   virtual BOOL GetCommModemStatus(DWORD& status) = 0;
 };
-
-// The handle table, for world implementations.
-HANDLE AllocateHandle(std::shared_ptr<KernelObject> object);
-std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
-
-// The overlapped protocol shared by every world. OVERLAPPED.Internal holds STATUS_PENDING while
-// an operation is under way, then 0 for success or the Win32 error code of its failure; it is
-// written last, atomically with release order, after InternalHigh (the count). GetOverlappedResult
-// reads it with acquire order.
-// StartOverlapped: marks the record pending and resets its event (every overlapped call does this
-// first). CompleteOverlapped: fills count and status, then sets the event. Call it exactly once.
-void StartOverlapped(OVERLAPPED* overlapped);
-void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
-bool OverlappedPending(const OVERLAPPED* overlapped);
-
-// Called (from the ending thread) when any thread ends, after its body has returned, so that a
-// world can cancel what that thread left pending. Returns an id for RemoveThreadExitHook.
-using ThreadExitHook = std::function<void(DWORD threadId)>;
-int AddThreadExitHook(ThreadExitHook hook);
-void RemoveThreadExitHook(int id);
 
 class DeviceWorld {
  public:
@@ -93,16 +67,5 @@ class DeviceWorld {
   // The device node behind a port name, where this world has one.
   virtual std::string DeviceNode(std::string_view /*portName*/) { return {}; }
 };
-
-enum class DeviceWorldKind { Bench, Host };
-
-// The one factory. A bench world starts empty; a host world watches this machine's ports.
-std::shared_ptr<DeviceWorld> CreateDeviceWorld(DeviceWorldKind kind);
-
-// Chooses the world of the process. Replacing it is for tests and front ends that start up;
-// handles opened in the previous world keep working against it.
-void InstallDeviceWorld(std::shared_ptr<DeviceWorld> world);
-// The installed world; an empty bench world if none was installed.
-std::shared_ptr<DeviceWorld> CurrentDeviceWorld();
 
 }  // namespace win

@@ -1,6 +1,6 @@
 #include <cwchar>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace win {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/DeviceWorld.h"
+#include "platform/KernelObject.h"
 
 namespace win {
 

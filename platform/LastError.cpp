@@ -1,4 +1,4 @@
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace win {
 

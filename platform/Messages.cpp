@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 namespace win {
 
@@ -171,11 +171,11 @@ void UnregisterMessageTarget(HWND window) {
   Registry().Unregister(window);
 }
 
-LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return Registry().Send(window, message, wParam, lParam);
 }
 
-BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return Registry().Post(window, message, wParam, lParam);
 }
 

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "platform/DeviceWorld.h"
+#include "platform/KernelObject.h"
 
 namespace win {
 

@@ -1,6 +1,6 @@
 #include <array>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 namespace win {
 

@@ -4,7 +4,7 @@
 #include <map>
 #include <string_view>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace win {
 

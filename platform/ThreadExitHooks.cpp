@@ -4,7 +4,8 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "platform/DeviceWorld.h"
+#include "platform/Additions.h"
+#include "platform/KernelObject.h"
 
 namespace win {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Running the thread-exit hooks, for the thread functions of this layer.
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace win::detail {
 

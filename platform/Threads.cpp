@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/Additions.h"
 #include "platform/ThreadExitHooks.h"
 #include "platform/Waitable.h"
 

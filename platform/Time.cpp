@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 namespace win {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/DeviceWorld.h"
+#include "platform/KernelObject.h"
 
 namespace win::detail {
 

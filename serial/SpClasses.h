@@ -6,11 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
-// Raised when a settings object is assigned from an object of another class (or from none).
-class EConvertError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+#include "platform/ConvertError.h"
 
 class TSpPersistent {
  public:

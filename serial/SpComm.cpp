@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/Additions.h"
 #include "serial/SpCommEventThread.h"
 #include "serial/SpCommText.h"
 #include "serial/SpCommWriteThread.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 #include "serial/SpComponent.h"
 #include "serial/SpObjects.h"
 #include "serial/SpPrst.h"

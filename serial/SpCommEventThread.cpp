@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/Additions.h"
 #include "serial/SpComm.h"
 #include "serial/SpUtils.h"
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 #include "serial/SpObjects.h"
 #include "serial/SpThread.h"
 

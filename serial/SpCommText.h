@@ -8,7 +8,7 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 using TSpFormatArg = std::variant<std::int64_t, std::string_view>;
 

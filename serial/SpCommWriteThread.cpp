@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/Additions.h"
 #include "serial/SpComm.h"
 #include "serial/SpUtils.h"
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 enum TSpWaitResult : std::uint8_t { wrSignaled, wrTimeout, wrAbandoned, wrError };
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "platform/Additions.h"
 #include "serial/SpSynchronize.h"
 #include "serial/SpUtils.h"
 

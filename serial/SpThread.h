@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 enum TThreadPriority : std::uint8_t {
   tpIdle,

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 struct TSpTimeout {
   win::DWORD StartTick = 0;

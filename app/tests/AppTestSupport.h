@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "QtTestApp.h"
 #include "app/Action.h"
 #include "app/Application.h"
 #include "app/PortContainerFrame.h"
 #include "app/Unit1.h"
-#include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
+#include "testing/QtTestApp.h"
+#include "testing/UseBench.h"
 
 namespace talvik_test {
 

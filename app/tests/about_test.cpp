@@ -9,7 +9,7 @@
 
 #include "app/MakerInfo.h"
 #include "app/aboutForm.h"
-#include "app/tests/QtTestApp.h"
+#include "testing/QtTestApp.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "AppTestSupport.h"
 #include "app/Action.h"
+#include "app/tests/AppTestSupport.h"
 #include "serial/SpSynchronize.h"
 
 namespace talvik_test {

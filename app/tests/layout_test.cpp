@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QToolButton>
 
-#include "AppTestSupport.h"
 #include "app/Action.h"
+#include "app/tests/AppTestSupport.h"
 
 namespace talvik_test {
 namespace {

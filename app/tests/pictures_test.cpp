@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "app/Pictures.h"
-#include "app/tests/QtTestApp.h"
+#include "testing/QtTestApp.h"
 
 namespace {
 

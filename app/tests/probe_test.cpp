@@ -3,8 +3,8 @@
 
 #include <QTest>
 
-#include "AppTestSupport.h"
 #include "app/PortList.h"
+#include "app/tests/AppTestSupport.h"
 #include "discovery/ScanMessages.h"
 #include "serial/SpComm.h"
 

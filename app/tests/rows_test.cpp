@@ -7,9 +7,9 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include "AppTestSupport.h"
 #include "app/AdvancedSettingsPage.h"
 #include "app/PortList.h"
+#include "app/tests/AppTestSupport.h"
 #include "discovery/ExistingSerialPorts.h"
 
 namespace talvik_test {

@@ -4,10 +4,10 @@
 #include <QLabel>
 #include <QToolButton>
 
-#include "AppTestSupport.h"
 #include "app/Action.h"
 #include "app/PortList.h"
-#include "platform/SetupApiModule.h"
+#include "app/tests/AppTestSupport.h"
+#include "platform/devices/SetupApiModule.h"
 
 namespace talvik_test {
 namespace {

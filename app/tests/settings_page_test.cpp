@@ -14,10 +14,11 @@
 #include <memory>
 #include <string>
 
-#include "AppTestSupport.h"
 #include "app/AdvancedSettingsPage.h"
-#include "platform/HostWorld.h"
-#include "platform/tests/HostFakeTree.h"
+#include "app/tests/AppTestSupport.h"
+#include "platform/devices/DeviceWorldRegistry.h"
+#include "platform/host/HostWorld.h"
+#include "testing/HostFakeTree.h"
 
 namespace talvik_test {
 namespace {

@@ -17,12 +17,12 @@
 #include "app/Application.h"
 #include "app/PortContainerFrame.h"
 #include "app/Unit1.h"
-#include "app/tests/QtTestApp.h"
 #include "cli/ScanCommand.h"
 #include "cli/ScanReport.h"
-#include "platform/BenchWorld.h"
-#include "platform/DeviceWorld.h"
-#include "platform/SetupApiModule.h"
+#include "platform/bench/BenchWorld.h"
+#include "platform/devices/DeviceWorldRegistry.h"
+#include "platform/devices/SetupApiModule.h"
+#include "testing/QtTestApp.h"
 
 namespace {
 

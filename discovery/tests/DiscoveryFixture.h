@@ -11,9 +11,9 @@
 
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/ScanMessages.h"
-#include "platform/BenchWorld.h"
-#include "platform/Platform.h"
-#include "platform/SetupApiModule.h"
+#include "platform/Additions.h"
+#include "platform/devices/SetupApiModule.h"
+#include "testing/UseBench.h"
 
 // A window that records what it is sent and posted and owns the port records it receives.
 class TRecordingWindow : public win::MessageTarget {

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 using namespace win;
 

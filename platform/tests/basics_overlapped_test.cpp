@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "platform/BenchWorld.h"
+#include "testing/UseBench.h"
 
 using namespace win;
 

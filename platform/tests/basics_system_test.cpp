@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/Platform.h"
+#include "platform/Additions.h"
 
 using namespace win;
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/DeviceWorld.h"
+#include "platform/KernelObject.h"
 
 using namespace win;
 

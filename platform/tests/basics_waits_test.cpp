@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/Platform.h"
+#include "platform/Win32.h"
 
 using namespace win;
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
 #include "serial/tests/TestPump.h"
+#include "testing/UseBench.h"
 
 class CommFixture : public ::testing::Test {
  protected:

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/BenchWorld.h"
 #include "serial/SpComm.h"
 #include "serial/SpThread.h"
 #include "serial/tests/TestPump.h"
+#include "testing/UseBench.h"
 
 class RecordingComm : public TSpComm {
  public:

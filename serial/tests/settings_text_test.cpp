@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/Additions.h"
 #include "serial/SpCommText.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Additions.h"
 #include "serial/SpCommBuffer.h"
 #include "serial/SpThread.h"
 #include "serial/SpUtils.h"

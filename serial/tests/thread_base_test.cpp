@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Additions.h"
 #include "serial/SpThread.h"
 #include "serial/tests/TestPump.h"
 

@@ -1,0 +1,144 @@
+#pragma once
+// The project's own additions to the Win32 subset, in namespace win.
+//
+// =============================================================================================
+//  NOT WIN32. Nothing below is part of <windows.h>. These are the seams between the platform
+//  layer and the application (hooks, message targets, the pump), helpers the design's code
+//  needs (SysErrorMessage, ProcCast), the built-in module registry, and what the device worlds
+//  know of a device beyond the device-setup properties.
+// =============================================================================================
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Win32.h"
+
+namespace win {
+
+// ---------------------------------------------------------------------------------------------
+// System message texts
+
+// The system's text for an error code as messages quote it: the message table's text without
+// its trailing blanks, control characters and full stops; empty when the system has none.
+std::string SysErrorMessage(DWORD code);
+
+// ---------------------------------------------------------------------------------------------
+// Built-in modules: what LoadLibraryA loads where the system has no such library
+
+// A module that LoadLibraryA can load by name (compared without regard to case).
+struct BuiltinModule {
+  std::string name;
+  std::vector<std::pair<std::string, FARPROC>> exports;
+  DWORD loadError = 0;  // non-zero: LoadLibraryA fails with this code
+};
+// Registers or replaces a module. Replacing one that is loaded affects only later loads.
+void RegisterBuiltinModule(BuiltinModule module);
+void UnregisterBuiltinModule(const std::string& name);
+
+// Casts an export to its real type (through the one function type that converts cleanly).
+template <class Function>
+Function ProcCast(FARPROC proc) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(proc));
+}
+template <class Function>
+FARPROC ToFarProc(Function function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message targets: what an HWND names here, and the application's pump
+
+// A message target: what an HWND names. Its owner creates it on the thread that will run its
+// window procedure (the owning thread) and keeps it alive until it is unregistered.
+class MessageTarget {
+ public:
+  virtual ~MessageTarget() = default;
+  // Runs on the owning thread.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  // Queues the message for a later DeliverQueued call on the owning thread. Called from any
+  // thread, sometimes under the messaging lock: it must not call the messaging functions.
+  virtual void PostToQueue(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  // The queue hands every queued message here, on the owning thread. It runs WindowProc, or,
+  // for a message that another thread sent with SendMessage, runs that message and lets the
+  // sending thread go on with the result.
+  LRESULT DeliverQueued(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// Registers a target owned by the calling thread. Top-level targets receive the device-change
+// broadcast (WM_DEVICECHANGE, posted, with lParam pointing to a header of static storage).
+HWND RegisterMessageTarget(MessageTarget* target, bool topLevel);
+void UnregisterMessageTarget(HWND window);
+
+// Posts WM_DEVICECHANGE (event, header of the device type) to every top-level target. Device
+// worlds call this when a device arrives or leaves.
+void BroadcastDeviceChange(WPARAM event, DWORD deviceType);
+
+// "Let the application handle one message": the application installs its pump (the default
+// does nothing). Discovery and the controller call it between ports.
+void SetMessagePump(std::function<void()> pump);
+void PumpOneMessage();
+
+// ---------------------------------------------------------------------------------------------
+// The application's seams: message boxes, title, the default error report
+
+// The one seam every message box goes through. The application installs the real box; tests
+// and the headless front end install recorders. Without one, the text goes to stderr.
+using MessageBoxHook =
+    std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT type)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+// The application's title: the caption of its message boxes.
+void SetApplicationTitle(std::string title);
+std::string ApplicationTitle();
+
+// The application-wide handler for exceptions that escape a handler (the default error report).
+// Without one installed, the exception's text goes to stderr.
+using ExceptionHook = std::function<void(std::exception_ptr error)>;
+void SetApplicationExceptionHook(ExceptionHook hook);
+void HandleApplicationException(std::exception_ptr error);
+
+// ---------------------------------------------------------------------------------------------
+// Devices
+
+// The flags word of a control block (fBinary is bit 0), as the driver sees it.
+DWORD DcbFlags(const DCB& dcb);
+
+// What the device world knows of one device of a list, as (label, value) pairs, for the
+// application's own advanced-settings page. Empty for an unknown device.
+std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
+                                                                PSP_DEVINFO_DATA data);
+
+// A setting of a device that its settings page may change, such as the latency timer of an FTDI
+// adapter.
+struct DeviceSetting {
+  std::string key;    // the device world's name for it
+  std::string label;  // as the page shows it
+  int value = 0;
+  int minimum = 0;
+  int maximum = 0;
+  std::string unit;
+  bool changeable = false;  // false: this user may only look at it
+};
+
+// The settings of one device of a list that the device world can change. Empty for an unknown
+// device and in worlds without such settings.
+std::vector<DeviceSetting> DeviceSettingsOf(HDEVINFO list, PSP_DEVINFO_DATA data);
+
+// Changes one of them. FALSE with the last error set: ERROR_INVALID_PARAMETER for an unknown
+// key or a value out of its range, ERROR_ACCESS_DENIED when the user may not change it,
+// ERROR_FILE_NOT_FOUND when the device went away, ERROR_GEN_FAILURE when the driver refused.
+BOOL ChangeDeviceSetting(HDEVINFO list, PSP_DEVINFO_DATA data, const std::string& key, int value);
+
+// The device node behind a port name ("/dev/ttyUSB0"), where the device world knows one; empty
+// otherwise (the bench, Windows).
+std::string DeviceNodeOf(const std::string& portName);
+
+// "msports.dll": the serial class installer's advanced-settings page. Where the system has
+// none, the application registers its own page under this export name.
+using SerialDisplayAdvancedSettingsProc = LONG (*)(HWND parent, HDEVINFO list,
+                                                   PSP_DEVINFO_DATA data);
+
+}  // namespace win

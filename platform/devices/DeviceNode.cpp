@@ -1,0 +1,10 @@
+#include "platform/Additions.h"
+#include "platform/devices/DeviceWorldRegistry.h"
+
+namespace win {
+
+std::string DeviceNodeOf(const std::string& portName) {
+  return CurrentDeviceWorld()->DeviceNode(portName);
+}
+
+}  // namespace win

@@ -1,0 +1,1013 @@
+#include "platform/host/HostPort.h"
+
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <system_error>
+#include <utility>
+
+#include "platform/host/HostTermios.h"
+
+namespace win::host {
+using namespace win;
+
+namespace {
+
+constexpr DWORD kMaxDword = 0xFFFFFFFFu;
+constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+constexpr DWORD kLineEvents = EV_ERR | EV_BREAK;
+constexpr std::chrono::milliseconds kTick(10);  // modem lines and line counters are polled
+constexpr std::size_t kMinInputQueue = 4096;
+// A device that went away: what was pending is aborted, every later call fails as the Windows
+// drivers of pulled-out adapters answer ("The device does not recognize the command").
+constexpr DWORD kAbortedByRemoval = ERROR_OPERATION_ABORTED;
+constexpr DWORD kDeviceGone = ERROR_BAD_COMMAND;
+
+bool DeviceGone(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+DWORD ModemStatusBits(int lines) {
+  DWORD status = 0;
+  status |= (lines & TIOCM_CTS) != 0 ? MS_CTS_ON : 0;
+  status |= (lines & TIOCM_DSR) != 0 ? MS_DSR_ON : 0;
+  status |= (lines & TIOCM_RNG) != 0 ? MS_RING_ON : 0;
+  status |= (lines & TIOCM_CAR) != 0 ? MS_RLSD_ON : 0;
+  return status;
+}
+
+char ParityLetter(BYTE parity) {
+  static constexpr char kLetters[] = {'N', 'O', 'E', 'M', 'S'};
+  return kLetters[parity];
+}
+
+// Control blocks the Windows serial driver refuses, and settings a Linux tty cannot honour
+// (DSR flow and sensitivity, DTR handshake, RTS toggle, error-char replacement of parity errors).
+bool Acceptable(const DCB& dcb) {
+  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
+      dcb.StopBits > TWOSTOPBITS) {
+    return false;
+  }
+  if ((dcb.StopBits == ONE5STOPBITS) != (dcb.StopBits != ONESTOPBIT && dcb.ByteSize == 5)) {
+    return false;  // 1.5 stop bits only with 5 data bits, and 2 never with 5
+  }
+  if ((dcb.fOutX != 0 || dcb.fInX != 0) && dcb.XonChar == dcb.XoffChar) {
+    return false;
+  }
+  return dcb.fOutxDsrFlow == 0 && dcb.fDsrSensitivity == 0 &&
+         dcb.fDtrControl != DTR_CONTROL_HANDSHAKE && dcb.fRtsControl != RTS_CONTROL_TOGGLE &&
+         !(dcb.fErrorChar != 0 && dcb.fParity != 0);
+}
+
+}  // namespace
+
+std::shared_ptr<HostPort> HostPort::Create(int fd, std::string node, bool overlapped) {
+  std::shared_ptr<HostPort> port(new HostPort(fd, std::move(node), overlapped));
+  std::weak_ptr<HostPort> weak = port;
+  // What a thread leaves pending when it ends is cancelled before its storage goes away.
+  port->exitHook_ = AddThreadExitHook([weak](DWORD threadId) {
+    if (auto self = weak.lock()) {
+      self->CancelIo(nullptr, threadId);
+    }
+  });
+  port->thread_ = std::thread([raw = port.get()] { raw->Run(); });
+  return port;
+}
+
+HostPort::HostPort(int fd, std::string node, bool overlapped)
+    : node_(std::move(node)), overlapped_(overlapped), fd_(fd) {
+  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  // Raw mode at the tty's present speed and framing: a fresh tty echoes and edits lines.
+  LineSettings line;
+  if (ReadLineSettings(fd_, line) == 0) {
+    ApplyLineSettings(fd_, line);
+  }
+  modemLines_ = ioctl(fd_, TIOCMGET, &modem_) == 0;
+  serial_icounter_struct counts{};
+  counting_ = ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+  counters_ = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun,
+               counts.cts,   counts.dsr,     counts.dcd,    counts.rng};
+}
+
+HostPort::~HostPort() {
+  std::unique_ptr<HostLineWatch> lineWatch;
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    AbortLocked(reads_);
+    AbortLocked(writes_);
+    if (wait_) {
+      CompleteWaitLocked(NO_ERROR, 0);
+    }
+    lineWatch = std::move(lineWatch_);
+  }
+  lineWatch.reset();  // its last report may still be waiting for the lock
+  Wake();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+  if (wake_ >= 0) {
+    close(wake_);
+  }
+  ReleaseTty();
+}
+
+void HostPort::OnClose() {
+  std::unique_ptr<HostLineWatch> lineWatch;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+      return;
+    }
+    closed_ = true;
+    stop_ = true;
+    AbortLocked(reads_);
+    AbortLocked(writes_);
+    if (wait_) {
+      CompleteWaitLocked(NO_ERROR, 0);
+    }
+    lineWatch = std::move(lineWatch_);
+  }
+  lineWatch.reset();
+  Wake();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+  RemoveThreadExitHook(exitHook_);
+  std::lock_guard lock(mutex_);
+  ReleaseTty();
+}
+
+// Ends our exclusive open and, with the close, our flock.
+void HostPort::ReleaseTty() {
+  if (fd_ >= 0) {
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+bool HostPort::Vanished() const {
+  std::lock_guard lock(mutex_);
+  return vanished_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+BOOL HostPort::GetCommState(DCB& dcb) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  if (dcbSet_) {
+    dcb = dcb_;
+    return TRUE;
+  }
+  LineSettings line;
+  if (const int error = ReadLineSettings(fd_, line); error != 0) {
+    SetLastError(IoctlErrorLocked(error));
+    return FALSE;
+  }
+  dcb = DCB{};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = line.baud;
+  dcb.fBinary = 1;
+  dcb.fOutxCtsFlow = line.rtsCts ? 1 : 0;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;  // the tty raised DTR and RTS when we opened it
+  dcb.fRtsControl = line.rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+  dcb.fOutX = line.xonOut ? 1 : 0;
+  dcb.fInX = line.xonIn ? 1 : 0;
+  dcb.ByteSize = static_cast<BYTE>(line.dataBits);
+  static constexpr char kLetters[] = "NOEMS";
+  dcb.Parity = static_cast<BYTE>(std::find(kLetters, kLetters + 5, line.parity) - kLetters);
+  dcb.StopBits = !line.twoStop ? ONESTOPBIT : (line.dataBits == 5 ? ONE5STOPBITS : TWOSTOPBITS);
+  dcb.XonChar = line.xonChar;
+  dcb.XoffChar = line.xoffChar;
+  return TRUE;
+}
+
+BOOL HostPort::SetCommState(const DCB& dcb) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  if (!Acceptable(dcb)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  LineSettings line;
+  line.baud = dcb.BaudRate;
+  line.dataBits = dcb.ByteSize;
+  line.parity = ParityLetter(dcb.Parity);
+  line.twoStop = dcb.StopBits != ONESTOPBIT;
+  line.rtsCts = dcb.fOutxCtsFlow != 0 || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  line.xonOut = dcb.fOutX != 0;
+  line.xonIn = dcb.fInX != 0;
+  line.xonChar = dcb.XonChar;
+  line.xoffChar = dcb.XoffChar;
+  if (const int error = ApplyLineSettings(fd_, line); error != 0) {
+    SetLastError(error == EINVAL ? ERROR_INVALID_PARAMETER : IoctlErrorLocked(error));
+    return FALSE;
+  }
+  // Linux raised DTR and RTS at open; the block says where they stay. A driver without modem
+  // lines has nothing to set.
+  if (modemLines_) {
+    SetModemLineLocked(TIOCM_DTR, dcb.fDtrControl == DTR_CONTROL_ENABLE);
+    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+      SetModemLineLocked(TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
+    }
+    if (vanished_) {
+      SetLastError(kDeviceGone);
+      return FALSE;
+    }
+  }
+  dcb_ = dcb;
+  dcb_.DCBlength = sizeof(DCB);
+  dcbSet_ = true;
+  return TRUE;
+}
+
+BOOL HostPort::SetupComm(DWORD inQueue, DWORD /*outQueue*/) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  inputCapacity_ = std::max<std::size_t>(inQueue, kMinInputQueue);
+  return TRUE;
+}
+
+BOOL HostPort::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  timeouts = timeouts_;
+  return TRUE;
+}
+
+BOOL HostPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  if (timeouts.ReadIntervalTimeout == kMaxDword &&
+      timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+      timeouts.ReadTotalTimeoutConstant == kMaxDword) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  timeouts_ = timeouts;
+  return TRUE;
+}
+
+BOOL HostPort::GetCommMask(DWORD& mask) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  mask = eventMask_;
+  return TRUE;
+}
+
+BOOL HostPort::SetCommMask(DWORD mask) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!UsableLocked()) {
+      return FALSE;
+    }
+    RefreshLineStateLocked();  // changes before the new mask are not reported under it
+    eventMask_ = mask;
+    if ((mask & kModemEvents) != 0) {
+      StartLineWatchLocked();
+    }
+    history_ = 0;
+    if (wait_) {
+      CompleteWaitLocked(NO_ERROR, 0);
+    }
+  }
+  Wake();
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Overlapped calls
+
+template <class Issue>
+BOOL HostPort::Synchronously(DWORD* transferred, Issue issue) {
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (overlapped.hEvent == nullptr) {
+    return FALSE;
+  }
+  DWORD count = 0;
+  BOOL ok = issue(&count, &overlapped);
+  DWORD error = ok ? NO_ERROR : GetLastError();
+  if (!ok && error == ERROR_IO_PENDING) {
+    WaitForSingleObject(overlapped.hEvent, INFINITE);
+    error =
+        static_cast<DWORD>(std::atomic_ref(overlapped.Internal).load(std::memory_order_acquire));
+    count = static_cast<DWORD>(overlapped.InternalHigh);
+    ok = error == NO_ERROR ? TRUE : FALSE;
+  }
+  CloseHandle(overlapped.hEvent);
+  if (transferred != nullptr) {
+    *transferred = count;
+  }
+  SetLastError(error);
+  return ok;
+}
+
+BOOL HostPort::WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) {
+  if (overlapped_ && overlapped != nullptr) {
+    return StartWait(mask, overlapped);
+  }
+  return Synchronously(nullptr, [&](DWORD*, OVERLAPPED* local) { return StartWait(mask, local); });
+}
+
+BOOL HostPort::ReadFile(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped) {
+  if (overlapped_ && overlapped != nullptr) {
+    return StartRead(buffer, toRead, read, overlapped);
+  }
+  return Synchronously(read, [&](DWORD* count, OVERLAPPED* local) {
+    return StartRead(buffer, toRead, count, local);
+  });
+}
+
+BOOL HostPort::WriteFile(const void* buffer, DWORD toWrite, DWORD* written,
+                         OVERLAPPED* overlapped) {
+  if (overlapped_ && overlapped != nullptr) {
+    return StartWrite(buffer, toWrite, written, overlapped);
+  }
+  return Synchronously(written, [&](DWORD* count, OVERLAPPED* local) {
+    return StartWrite(buffer, toWrite, count, local);
+  });
+}
+
+BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!UsableLocked()) {
+      return FALSE;
+    }
+    if (wait_ || eventMask_ == 0 || mask == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    StartOverlapped(overlapped);
+    PullInputLocked();
+    RefreshLineStateLocked();
+    if (vanished_) {
+      *mask = 0;
+      CompleteOverlapped(overlapped, kDeviceGone, 0);
+      SetLastError(kDeviceGone);
+      return FALSE;
+    }
+    if (history_ != 0) {
+      *mask = history_;
+      history_ = 0;
+      CompleteOverlapped(overlapped, NO_ERROR, sizeof(DWORD));
+      return TRUE;
+    }
+    Op op;
+    op.overlapped = overlapped;
+    op.thread = GetCurrentThreadId();
+    op.mask = mask;
+    wait_ = op;
+    nextTick_ = Clock::now() + kTick;
+  }
+  Wake();
+  SetLastError(ERROR_IO_PENDING);
+  return FALSE;
+}
+
+BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!UsableLocked()) {
+      return FALSE;
+    }
+    StartOverlapped(overlapped);
+    PullInputLocked();
+    const auto now = Clock::now();
+    const COMMTIMEOUTS& t = timeouts_;
+    const bool returnAtOnce = t.ReadIntervalTimeout == kMaxDword &&
+                              t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    const bool firstByteEnds =
+        t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword;
+    const bool wasFull = input_.size() >= inputCapacity_;
+    Op op;
+    op.overlapped = overlapped;
+    op.thread = GetCurrentThreadId();
+    op.in = static_cast<BYTE*>(buffer);
+    op.count = toRead;
+    op.firstByteEnds = firstByteEnds;
+    if (reads_.empty()) {
+      const DWORD take = static_cast<DWORD>(std::min<std::size_t>(toRead, input_.size()));
+      std::copy_n(input_.begin(), take, op.in);
+      input_.erase(input_.begin(), input_.begin() + take);
+      op.done = take;
+      op.lastByte = now;
+      if (take == toRead || returnAtOnce || (firstByteEnds && take > 0)) {
+        if (read != nullptr) {
+          *read = take;
+        }
+        CompleteOverlapped(overlapped, NO_ERROR, take);
+        if (wasFull) {
+          Wake();  // the helper thread takes bytes from the tty again
+        }
+        return TRUE;
+      }
+    }
+    if (vanished_) {
+      CompleteOverlapped(overlapped, kDeviceGone, op.done);
+      SetLastError(kDeviceGone);
+      return FALSE;
+    }
+    if (firstByteEnds) {
+      op.deadline = now + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
+    } else if (const std::uint64_t total = std::uint64_t{t.ReadTotalTimeoutMultiplier} * toRead +
+                                           t.ReadTotalTimeoutConstant;
+               total > 0) {
+      op.deadline = now + std::chrono::milliseconds(total);
+    }
+    reads_.push_back(op);
+  }
+  Wake();
+  SetLastError(ERROR_IO_PENDING);
+  return FALSE;
+}
+
+BOOL HostPort::StartWrite(const void* buffer, DWORD toWrite, DWORD* written,
+                          OVERLAPPED* overlapped) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!UsableLocked()) {
+      return FALSE;
+    }
+    StartOverlapped(overlapped);
+    Op op;
+    op.overlapped = overlapped;
+    op.thread = GetCurrentThreadId();
+    op.out = static_cast<const BYTE*>(buffer);
+    op.count = toWrite;
+    const std::uint64_t total = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * toWrite +
+                                timeouts_.WriteTotalTimeoutConstant;
+    if (total > 0) {
+      op.deadline = Clock::now() + std::chrono::milliseconds(total);
+    }
+    const bool first = writes_.empty();
+    writes_.push_back(op);
+    ServeWritesLocked();
+    if (first && (writes_.empty() || writes_.front().overlapped != overlapped)) {
+      // Done at once (or failed at once, which ServeWritesLocked reported through the record).
+      const DWORD error =
+          static_cast<DWORD>(std::atomic_ref(overlapped->Internal).load(std::memory_order_acquire));
+      if (error != NO_ERROR) {
+        SetLastError(error);
+        return FALSE;
+      }
+      if (written != nullptr) {
+        *written = toWrite;
+      }
+      if (wait_) {
+        Wake();  // the helper thread watches for the end of transmission
+      }
+      return TRUE;
+    }
+  }
+  Wake();
+  SetLastError(ERROR_IO_PENDING);
+  return FALSE;
+}
+
+BOOL HostPort::CancelIo(OVERLAPPED* overlapped, DWORD threadId) {
+  std::lock_guard lock(mutex_);
+  const auto matches = [&](const Op& op) {
+    return overlapped != nullptr ? op.overlapped == overlapped
+                                 : threadId == 0 || op.thread == threadId;
+  };
+  bool found = false;
+  for (auto* ops : {&reads_, &writes_}) {
+    std::deque<Op> cancelled;
+    std::erase_if(*ops, [&](Op& op) {
+      if (!matches(op)) {
+        return false;
+      }
+      cancelled.push_back(op);
+      return true;
+    });
+    found = found || !cancelled.empty();
+    AbortLocked(cancelled);
+  }
+  if (wait_ && matches(*wait_)) {
+    found = true;
+    CompleteWaitLocked(ERROR_OPERATION_ABORTED, 0);
+  }
+  // CancelIo of the calling thread succeeds with nothing to cancel; CancelIoEx does not.
+  if (!found && (overlapped != nullptr || threadId == 0)) {
+    SetLastError(ERROR_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Status, purge, modem lines
+
+BOOL HostPort::ClearCommError(DWORD* errors, COMSTAT* status) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  PullInputLocked();
+  RefreshLineStateLocked();
+  if (vanished_) {
+    SetLastError(kDeviceGone);
+    return FALSE;
+  }
+  if (errors != nullptr) {
+    *errors = errors_;
+  }
+  errors_ = 0;
+  if (status != nullptr) {
+    *status = COMSTAT{};
+    int kernelIn = 0;
+    int kernelOut = 0;
+    ioctl(fd_, FIONREAD, &kernelIn);
+    ioctl(fd_, TIOCOUTQ, &kernelOut);
+    std::size_t out = static_cast<std::size_t>(std::max(kernelOut, 0));
+    for (const auto& op : writes_) {
+      out += op.count - op.done;
+    }
+    status->cbInQue =
+        static_cast<DWORD>(input_.size() + static_cast<std::size_t>(std::max(kernelIn, 0)));
+    status->cbOutQue = static_cast<DWORD>(out);
+  }
+  return TRUE;
+}
+
+BOOL HostPort::PurgeComm(DWORD flags) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  if ((flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if ((flags & PURGE_TXABORT) != 0) {
+    AbortLocked(writes_);
+  }
+  if ((flags & PURGE_RXABORT) != 0) {
+    AbortLocked(reads_);
+  }
+  if ((flags & PURGE_TXCLEAR) != 0) {
+    tcflush(fd_, TCOFLUSH);
+  }
+  if ((flags & PURGE_RXCLEAR) != 0) {
+    input_.clear();
+    tcflush(fd_, TCIFLUSH);
+  }
+  return TRUE;
+}
+
+BOOL HostPort::EscapeCommFunction(DWORD function) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  const bool dtrHandshake = dcbSet_ && dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  const bool rtsHandshake = dcbSet_ && dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  int result = 0;
+  switch (function) {
+    case SETDTR:
+    case CLRDTR:
+      if (dtrHandshake) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+      }
+      return SetModemLineLocked(TIOCM_DTR, function == SETDTR);
+    case SETRTS:
+    case CLRRTS:
+      if (rtsHandshake) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+      }
+      return SetModemLineLocked(TIOCM_RTS, function == SETRTS);
+    case SETBREAK:
+      result = ioctl(fd_, TIOCSBRK);
+      break;
+    case CLRBREAK:
+      result = ioctl(fd_, TIOCCBRK);
+      break;
+    case SETXOFF:
+      result = tcflow(fd_, TCOOFF);
+      break;
+    case SETXON:
+      result = tcflow(fd_, TCOON);
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+  }
+  if (result != 0) {
+    SetLastError(IoctlErrorLocked(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL HostPort::GetCommModemStatus(DWORD& status) {
+  std::lock_guard lock(mutex_);
+  if (!UsableLocked()) {
+    return FALSE;
+  }
+  int lines = 0;
+  if (ioctl(fd_, TIOCMGET, &lines) != 0) {
+    SetLastError(IoctlErrorLocked(errno));
+    return FALSE;
+  }
+  status = ModemStatusBits(lines);
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Internals (mutex_ held)
+
+bool HostPort::UsableLocked() {
+  if (closed_) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (vanished_) {
+    SetLastError(kDeviceGone);
+    return false;
+  }
+  return true;
+}
+
+// A driver without modem lines answers with ERROR_NOT_SUPPORTED; a device that went away makes
+// the port vanish.
+DWORD HostPort::IoctlErrorLocked(int error) {
+  if (DeviceGone(error)) {
+    VanishLocked();
+    return kDeviceGone;
+  }
+  if (error == ENOTTY || error == EINVAL || error == EOPNOTSUPP) {
+    return ERROR_NOT_SUPPORTED;
+  }
+  return ERROR_GEN_FAILURE;
+}
+
+BOOL HostPort::SetModemLineLocked(int line, bool on) {
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) {
+    SetLastError(IoctlErrorLocked(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void HostPort::PullInputLocked() {
+  if (vanished_ || closed_) {
+    return;
+  }
+  BYTE chunk[1024];
+  DWORD events = 0;
+  while (input_.size() < inputCapacity_) {
+    const std::size_t room = std::min(sizeof chunk, inputCapacity_ - input_.size());
+    const ssize_t n = read(fd_, chunk, room);
+    if (n > 0) {
+      for (ssize_t i = 0; i < n; ++i) {
+        if (chunk[i] == 0 && dcbSet_ && dcb_.fNull != 0) {
+          continue;
+        }
+        if (dcbSet_ && chunk[i] == static_cast<BYTE>(dcb_.EvtChar)) {
+          events |= EV_RXFLAG;
+        }
+        input_.push_back(chunk[i]);
+        events |= EV_RXCHAR;
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n == 0 || DeviceGone(errno)) {
+      VanishLocked();  // a hung-up tty reads as end of file, a pulled-out one as EIO
+    }
+    break;
+  }
+  if (events != 0) {
+    ServeReadsLocked(Clock::now());
+    NoteEventsLocked(events);
+  }
+}
+
+void HostPort::ServeReadsLocked(Clock::time_point now) {
+  while (!reads_.empty()) {
+    Op& op = reads_.front();
+    const DWORD take = static_cast<DWORD>(std::min<std::size_t>(op.count - op.done, input_.size()));
+    if (take > 0) {
+      std::copy_n(input_.begin(), take, op.in + op.done);
+      input_.erase(input_.begin(), input_.begin() + take);
+      op.done += take;
+      op.lastByte = now;
+    }
+    if (op.done < op.count && !(op.firstByteEnds && op.done > 0)) {
+      return;
+    }
+    CompleteOverlapped(op.overlapped, NO_ERROR, op.done);
+    reads_.pop_front();
+  }
+}
+
+void HostPort::ServeWritesLocked() {
+  while (!writes_.empty() && !vanished_) {
+    Op& op = writes_.front();
+    if (op.done < op.count) {
+      const ssize_t n = write(fd_, op.out + op.done, op.count - op.done);
+      if (n < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        if (errno == EAGAIN) {
+          return;
+        }
+        const DWORD error = IoctlErrorLocked(errno);
+        if (vanished_) {
+          return;
+        }
+        CompleteOverlapped(op.overlapped, error, op.done);
+        writes_.pop_front();
+        continue;
+      }
+      op.done += static_cast<DWORD>(n);
+      txPending_ = true;
+      if (op.done < op.count) {
+        continue;
+      }
+    }
+    txPending_ = true;
+    CompleteOverlapped(op.overlapped, NO_ERROR, op.done);
+    writes_.pop_front();
+  }
+}
+
+// Read and write time-outs: a read ends with what it has once its total time is up or, after
+// its first byte, when the line has been quiet for the interval.
+void HostPort::ExpireLocked(Clock::time_point now) {
+  const DWORD interval = timeouts_.ReadIntervalTimeout;
+  for (auto it = reads_.begin(); it != reads_.end();) {
+    const bool quiet = it == reads_.begin() && it->done > 0 && interval != 0 &&
+                       interval != kMaxDword &&
+                       now - it->lastByte >= std::chrono::milliseconds(interval);
+    if (quiet || (it->deadline && now >= *it->deadline)) {
+      CompleteOverlapped(it->overlapped, NO_ERROR, it->done);
+      it = reads_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = writes_.begin(); it != writes_.end();) {
+    if (it->deadline && now >= *it->deadline) {
+      CompleteOverlapped(it->overlapped, NO_ERROR, it->done);
+      it = writes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void HostPort::NoteEventsLocked(DWORD events) {
+  history_ |= events & eventMask_;
+  if (wait_ && history_ != 0) {
+    const DWORD seen = history_;
+    history_ = 0;
+    CompleteWaitLocked(NO_ERROR, seen);
+  }
+}
+
+// Modem-line changes, line errors and breaks, and the end of transmission, as seen since the
+// last look.
+void HostPort::RefreshLineStateLocked() {
+  if (vanished_ || closed_) {
+    return;
+  }
+  DWORD events = 0;
+  if (modemLines_) {
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+      const int changed = lines ^ modem_;
+      modem_ = lines;
+      events |= (changed & TIOCM_CTS) != 0 ? EV_CTS : 0;
+      events |= (changed & TIOCM_DSR) != 0 ? EV_DSR : 0;
+      events |= (changed & TIOCM_CAR) != 0 ? EV_RLSD : 0;
+      events |= (lines & TIOCM_RNG) == 0 && (changed & TIOCM_RNG) != 0 ? EV_RING : 0;
+    } else if (DeviceGone(errno)) {
+      VanishLocked();
+      return;
+    }
+  }
+  if (counting_) {
+    serial_icounter_struct now{};
+    if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+      if (modemLines_) {
+        events |= now.cts != counters_.cts ? EV_CTS : 0;
+        events |= now.dsr != counters_.dsr ? EV_DSR : 0;
+        events |= now.dcd != counters_.dcd ? EV_RLSD : 0;
+        events |= now.rng != counters_.rng ? EV_RING : 0;  // counted at the ring's end
+      }
+      DWORD flags = 0;
+      flags |= now.frame != counters_.frame ? CE_FRAME : 0;
+      flags |= now.overrun != counters_.overrun ? CE_OVERRUN : 0;
+      flags |= now.parity != counters_.parity && dcbSet_ && dcb_.fParity != 0 ? CE_RXPARITY : 0;
+      flags |= now.buf_overrun != counters_.bufOverrun ? CE_RXOVER : 0;
+      flags |= now.brk != counters_.brk ? CE_BREAK : 0;
+      counters_ = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun,
+                   now.cts,   now.dsr,     now.dcd,    now.rng};
+      errors_ |= flags;
+      events |= (flags & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) != 0 ? EV_ERR : 0;
+      events |= (flags & CE_BREAK) != 0 ? EV_BREAK : 0;
+    } else if (DeviceGone(errno)) {
+      VanishLocked();
+      return;
+    }
+  }
+  if (txPending_ && writes_.empty()) {
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+      txPending_ = false;
+      events |= EV_TXEMPTY;
+    }
+  }
+  if (events != 0) {
+    NoteEventsLocked(events);
+  }
+}
+
+bool HostPort::TickWantedLocked() const {
+  if (!wait_) {
+    return false;
+  }
+  return ((eventMask_ & kModemEvents) != 0 && modemLines_ && !lineWatchActive_) ||
+         ((eventMask_ & kLineEvents) != 0 && counting_) ||
+         ((eventMask_ & EV_TXEMPTY) != 0 && txPending_);
+}
+
+int HostPort::PollTimeoutLocked(Clock::time_point now) const {
+  std::optional<Clock::time_point> next;
+  const auto consider = [&](Clock::time_point t) {
+    if (!next || t < *next) {
+      next = t;
+    }
+  };
+  const DWORD interval = timeouts_.ReadIntervalTimeout;
+  if (!reads_.empty() && reads_.front().done > 0 && interval != 0 && interval != kMaxDword) {
+    consider(reads_.front().lastByte + std::chrono::milliseconds(interval));
+  }
+  for (const auto& op : reads_) {
+    if (op.deadline) {
+      consider(*op.deadline);
+    }
+  }
+  for (const auto& op : writes_) {
+    if (op.deadline) {
+      consider(*op.deadline);
+    }
+  }
+  if (TickWantedLocked()) {
+    consider(nextTick_);
+  }
+  if (!next) {
+    return -1;
+  }
+  if (*next <= now) {
+    return 0;
+  }
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+void HostPort::VanishLocked() {
+  if (vanished_) {
+    return;
+  }
+  vanished_ = true;
+  for (auto* ops : {&reads_, &writes_}) {
+    for (const auto& op : *ops) {
+      CompleteOverlapped(op.overlapped, kAbortedByRemoval, op.done);
+    }
+    ops->clear();
+  }
+  if (wait_) {
+    CompleteWaitLocked(kAbortedByRemoval, 0);
+  }
+}
+
+void HostPort::CompleteWaitLocked(DWORD error, DWORD events) {
+  *wait_->mask = events;
+  CompleteOverlapped(wait_->overlapped, error, error == NO_ERROR ? sizeof(DWORD) : 0);
+  wait_.reset();
+}
+
+void HostPort::AbortLocked(std::deque<Op>& ops) {
+  for (const auto& op : ops) {
+    CompleteOverlapped(op.overlapped, ERROR_OPERATION_ABORTED, op.done);
+  }
+  ops.clear();
+}
+
+// The first mask with modem-line events starts the line watch, on drivers with modem lines.
+void HostPort::StartLineWatchLocked() {
+  if (lineWatchTried_ || !modemLines_) {
+    return;
+  }
+  lineWatchTried_ = true;
+  try {
+    lineWatch_ =
+        HostLineWatch::Start(HostLineWatch::ModemLinesOf(fd_),
+                             [this](HostLineWatch::Outcome outcome) { OnLineWatch(outcome); });
+  } catch (const std::system_error&) {
+    lineWatch_.reset();  // no thread to spare: the helper thread looks at the lines instead
+  }
+  lineWatchActive_ = lineWatch_ != nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The helper thread and the line watch
+
+void HostPort::OnLineWatch(HostLineWatch::Outcome outcome) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stop_) {
+      return;
+    }
+    if (outcome == HostLineWatch::Outcome::Changed) {
+      RefreshLineStateLocked();
+      return;
+    }
+    lineWatchActive_ = false;  // the helper thread looks at the lines from now on
+    nextTick_ = Clock::now() + kTick;
+  }
+  Wake();
+}
+
+void HostPort::Wake() {
+  const std::uint64_t one = 1;
+  (void)!write(wake_, &one, sizeof one);
+}
+
+void HostPort::Run() {
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    const auto now = Clock::now();
+    pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
+    const bool watchTty = !vanished_;
+    if (watchTty) {
+      fds[1].events = static_cast<short>((input_.size() < inputCapacity_ ? POLLIN : 0) |
+                                         (writes_.empty() ? 0 : POLLOUT));
+    }
+    const int timeout = PollTimeoutLocked(now);
+    lock.unlock();
+    const int ready = poll(fds, watchTty ? 2 : 1, timeout);
+    lock.lock();
+    if (ready < 0 && errno != EINTR) {
+      break;
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      (void)!read(wake_, &count, sizeof count);
+    }
+    if (stop_) {
+      break;
+    }
+    if (watchTty && fds[1].revents != 0) {
+      PullInputLocked();
+      if ((fds[1].revents & POLLOUT) != 0) {
+        ServeWritesLocked();
+      }
+      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        PullInputLocked();  // what arrived before the hang-up is still delivered
+        VanishLocked();
+      }
+    }
+    const auto later = Clock::now();
+    ExpireLocked(later);
+    if (TickWantedLocked() && later >= nextTick_) {
+      RefreshLineStateLocked();
+      nextTick_ = later + kTick;
+    }
+  }
+}
+
+}  // namespace win::host

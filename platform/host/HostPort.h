@@ -1,0 +1,147 @@
+#pragma once
+// An opened tty of this machine behind the comm functions: termios for the control block,
+// ioctls for the modem lines, and one helper thread that waits (poll) on the tty and a wake-up
+// eventfd, moves received bytes into the port's input queue, and completes overlapped reads,
+// writes and event waits as the Windows serial driver would. Once modem-line events are asked
+// for, a line watch waits for their changes (TIOCMIWAIT); where the driver has no such wait,
+// the helper thread looks at the lines every 10 ms while an event wait is pending.
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/DeviceWorld.h"
+#include "platform/host/HostLineWatch.h"
+
+namespace win::host {
+
+class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> {
+ public:
+  // Takes over `fd`, a tty opened non-blocking that we hold exclusively.
+  static std::shared_ptr<HostPort> Create(int fd, std::string node, bool overlapped);
+  ~HostPort() override;
+  HostPort(const HostPort&) = delete;
+  HostPort& operator=(const HostPort&) = delete;
+
+  const std::string& Node() const { return node_; }
+  // The device went away (hang-up, I/O error): every later call fails.
+  bool Vanished() const;
+
+  BOOL GetCommState(DCB& dcb) override;
+  BOOL SetCommState(const DCB& dcb) override;
+  BOOL SetupComm(DWORD inQueue, DWORD outQueue) override;
+  BOOL GetCommTimeouts(COMMTIMEOUTS& timeouts) override;
+  BOOL SetCommTimeouts(const COMMTIMEOUTS& timeouts) override;
+  BOOL GetCommMask(DWORD& mask) override;
+  BOOL SetCommMask(DWORD mask) override;
+  BOOL WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) override;
+  BOOL ReadFile(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped) override;
+  BOOL WriteFile(const void* buffer, DWORD toWrite, DWORD* written,
+                 OVERLAPPED* overlapped) override;
+  BOOL CancelIo(OVERLAPPED* overlapped, DWORD threadId) override;
+  BOOL ClearCommError(DWORD* errors, COMSTAT* status) override;
+  BOOL PurgeComm(DWORD flags) override;
+  BOOL EscapeCommFunction(DWORD function) override;
+  BOOL GetCommModemStatus(DWORD& status) override;
+  void OnClose() override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // One pending overlapped operation. Its buffer and OVERLAPPED are touched only under mutex_
+  // and never again once it has been completed.
+  struct Op {
+    OVERLAPPED* overlapped = nullptr;
+    DWORD thread = 0;
+    BYTE* in = nullptr;
+    const BYTE* out = nullptr;
+    DWORD count = 0;
+    DWORD done = 0;
+    DWORD* mask = nullptr;
+    std::optional<Clock::time_point> deadline;
+    Clock::time_point lastByte{};
+    bool firstByteEnds = false;
+  };
+
+  // The line counters the driver keeps (TIOCGICOUNT), as far as they matter here.
+  struct Counters {
+    int frame = 0;
+    int overrun = 0;
+    int parity = 0;
+    int brk = 0;
+    int bufOverrun = 0;
+    int cts = 0;  // transitions of the modem lines: pulses too short to be seen by looking
+    int dsr = 0;
+    int dcd = 0;
+    int rng = 0;
+  };
+
+  HostPort(int fd, std::string node, bool overlapped);
+
+  BOOL StartWait(DWORD* mask, OVERLAPPED* overlapped);
+  BOOL StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped);
+  BOOL StartWrite(const void* buffer, DWORD toWrite, DWORD* written, OVERLAPPED* overlapped);
+  template <class Issue>
+  BOOL Synchronously(DWORD* transferred, Issue issue);
+
+  // Everything below runs with mutex_ held.
+  bool UsableLocked();
+  void PullInputLocked();
+  void ServeReadsLocked(Clock::time_point now);
+  void ServeWritesLocked();
+  void ExpireLocked(Clock::time_point now);
+  void NoteEventsLocked(DWORD events);
+  void RefreshLineStateLocked();
+  bool TickWantedLocked() const;
+  int PollTimeoutLocked(Clock::time_point now) const;
+  void VanishLocked();
+  void CompleteWaitLocked(DWORD error, DWORD events);
+  void AbortLocked(std::deque<Op>& ops);
+  DWORD IoctlErrorLocked(int error);
+  BOOL SetModemLineLocked(int line, bool on);
+
+  void StartLineWatchLocked();
+  void OnLineWatch(HostLineWatch::Outcome outcome);
+  void Wake();
+  void Run();
+  void ReleaseTty();
+
+  const std::string node_;
+  const bool overlapped_;
+  int fd_ = -1;
+  int wake_ = -1;
+  int exitHook_ = -1;
+  std::thread thread_;
+
+  mutable std::mutex mutex_;
+  bool closed_ = false;
+  bool vanished_ = false;
+  bool stop_ = false;
+  DCB dcb_{};
+  bool dcbSet_ = false;
+  COMMTIMEOUTS timeouts_{};
+  DWORD eventMask_ = 0;
+  DWORD history_ = 0;  // events seen since the last wait took them
+  DWORD errors_ = 0;   // CE_ flags not yet taken by ClearCommError
+  std::deque<BYTE> input_;
+  std::size_t inputCapacity_ = 4096;
+  std::deque<Op> reads_;
+  std::deque<Op> writes_;
+  std::optional<Op> wait_;
+  bool txPending_ = false;  // bytes went out since the last transmit-empty event
+  bool modemLines_ = true;  // the driver has modem lines (ptys do not)
+  int modem_ = 0;
+  bool counting_ = true;  // the driver keeps line counters
+  Counters counters_;
+  Clock::time_point nextTick_{};
+  std::unique_ptr<HostLineWatch> lineWatch_;
+  bool lineWatchTried_ = false;
+  bool lineWatchActive_ = false;  // modem-line changes need no looking
+};
+
+}  // namespace win::host

@@ -1,0 +1,139 @@
+// Kernel uevents: the parser on real uevent text, the watcher thread, and the device-change
+// broadcast they lead to.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/host/HostHotplug.h"
+#include "platform/host/HostWorld.h"
+#include "platform/host/UeventParser.h"
+#include "testing/HostFakeTree.h"
+
+namespace win::host {
+namespace {
+
+using namespace std::string_literals;
+using testing::FakeHostTree;
+using testing::UsbAdapter;
+
+// As the kernel sends it when an FTDI adapter is plugged in.
+const std::string kAddTtyUsb0 =
+    "add@/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0\0"
+    "ACTION=add\0"
+    "DEVPATH=/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0\0"
+    "SUBSYSTEM=tty\0"
+    "MAJOR=188\0"
+    "MINOR=0\0"
+    "DEVNAME=ttyUSB0\0"
+    "SEQNUM=4711\0"s;
+
+TEST(UeventParser, ReadsKernelMessagesAndIgnoresOthers) {
+  const auto event = ParseUevent(kAddTtyUsb0);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->action, "add");
+  EXPECT_EQ(event->subsystem, "tty");
+  EXPECT_EQ(event->devname, "ttyUSB0");
+  EXPECT_EQ(event->devpath,
+            "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0");
+  EXPECT_EQ(event->values.at("SEQNUM"), "4711");
+
+  const auto removal = ParseUevent(
+      "remove@/devices/pnp0/00:01/tty/ttyS0\0ACTION=remove\0SUBSYSTEM=tty\0DEVNAME=/dev/ttyS0"s);
+  ASSERT_TRUE(removal);
+  EXPECT_EQ(removal->action, "remove");
+  EXPECT_EQ(removal->devname, "ttyS0");
+
+  // The interface of a USB device: no node.
+  const auto usb = ParseUevent(
+      "bind@/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0\0ACTION=bind\0SUBSYSTEM=usb\0"
+      "DEVTYPE=usb_interface\0DRIVER=ftdi_sio\0"s);
+  ASSERT_TRUE(usb);
+  EXPECT_EQ(usb->subsystem, "usb");
+  EXPECT_TRUE(usb->devname.empty());
+
+  EXPECT_FALSE(ParseUevent("libudev\0\xfe\xed\xca\xfe"s));
+  EXPECT_FALSE(ParseUevent(""));
+  EXPECT_FALSE(ParseUevent("@/devices\0"s));
+  EXPECT_FALSE(ParseUevent("add@\0"s));
+}
+
+TEST(HostHotplug, HandsEveryDatagramOfItsSocketToTheCallback) {
+  int sockets[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sockets), 0);
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<std::string> names;
+  {
+    HostHotplug watcher(sockets[0], [&](const Uevent& event) {
+      std::lock_guard lock(mutex);
+      names.push_back(event.action + " " + event.devname);
+      arrived.notify_all();
+    });
+    ASSERT_TRUE(watcher.Listening());
+    const std::string junk = "libudev\0junk"s;
+    const std::string removal = "remove@/devices/x/tty/ttyACM0\0SUBSYSTEM=tty\0DEVNAME=ttyACM0\0"s;
+    for (const auto* message : {&kAddTtyUsb0, &junk, &removal}) {
+      ASSERT_EQ(send(sockets[1], message->data(), message->size(), 0),
+                static_cast<ssize_t>(message->size()));
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(
+        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return names.size() == 2; }));
+    EXPECT_EQ(names[0], "add ttyUSB0");
+    EXPECT_EQ(names[1], "remove ttyACM0");
+  }  // the watcher stops and closes its socket
+  close(sockets[1]);
+}
+
+// Records the device-change broadcast.
+class Recorder : public MessageTarget {
+ public:
+  LRESULT WindowProc(UINT, WPARAM, LPARAM) override { return 0; }
+  void PostToQueue(UINT message, WPARAM wParam, LPARAM lParam) override {
+    std::lock_guard lock(mutex_);
+    if (message == WM_DEVICECHANGE) {
+      const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+      changes_.emplace_back(wParam, header != nullptr ? header->dbch_devicetype : 0xFFFF);
+    }
+  }
+  std::vector<std::pair<WPARAM, DWORD>> Changes() {
+    std::lock_guard lock(mutex_);
+    return changes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<WPARAM, DWORD>> changes_;
+};
+
+TEST(HostHotplug, PortsArrivingAndLeavingAreBroadcast) {
+  FakeHostTree tree;
+  HostWorld world(tree.Paths());
+  Recorder recorder;
+  HWND window = RegisterMessageTarget(&recorder, true);
+
+  tree.AddUsb(UsbAdapter().Node("ttyUSB0"));
+  world.HandleUevent(*ParseUevent(kAddTtyUsb0));
+  tree.AddVirtual("tty5");  // no port
+  world.HandleUevent(*ParseUevent("add@/devices/virtual/tty/tty5\0SUBSYSTEM=tty\0DEVNAME=tty5\0"s));
+  tree.Remove("ttyUSB0");
+  world.HandleUevent(
+      *ParseUevent("remove@/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0\0"
+                   "SUBSYSTEM=tty\0DEVNAME=ttyUSB0\0"s));
+
+  UnregisterMessageTarget(window);
+  const auto changes = recorder.Changes();
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0], std::make_pair(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT));
+  EXPECT_EQ(changes[1], std::make_pair(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT));
+}
+
+}  // namespace
+}  // namespace win::host
