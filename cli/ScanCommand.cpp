@@ -22,14 +22,23 @@ struct Options {
   std::optional<std::string> Bench;
 };
 
-// A message of the window as one line of text.
-std::string OneLine(std::string text) {
-  for (std::size_t at = text.find_first_of("\r\n"); at != std::string::npos;
-       at = text.find_first_of("\r\n", at)) {
-    const std::size_t end = text.find_first_not_of("\r\n", at);
-    text.replace(at, (end == std::string::npos ? text.size() : end) - at, " ");
+// A message of the window as one line of text: each run of line breaks becomes one blank. Built
+// by appending, since an in-place replace made GCC 12 at -O3 warn of an overlapping copy that
+// cannot happen.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  line.reserve(text.size());
+  bool inBreak = false;
+  for (const char c : text) {
+    const bool isBreak = c == '\r' || c == '\n';
+    if (!isBreak) {
+      line += c;
+    } else if (!inBreak) {
+      line += ' ';
+    }
+    inBreak = isBreak;
   }
-  return text;
+  return line;
 }
 
 std::string ExceptionText(const std::exception_ptr& error) {
