@@ -24,6 +24,33 @@ std::size_t DisplayWidth(const std::string& text) {
   }));
 }
 
+// No cell of the text table is wider than this many columns; the JSON keeps full values.
+constexpr std::size_t kMaxCellWidth = 40;
+
+// A cell as the terminal should get it: control characters (line breaks, escape sequences from
+// a device's own name) become "?", and a text wider than the limit is cut to end with "…".
+std::string TableCell(const std::string& text) {
+  const bool cut = DisplayWidth(text) > kMaxCellWidth;
+  std::string cell;
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) != 0x80 && ++width == kMaxCellWidth && cut) {
+      return cell + "…";
+    }
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (byte < 0x20 || byte == 0x7F) {
+      cell += '?';
+    } else if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080..U+009F
+      cell += '?';
+      ++i;
+    } else {
+      cell += text[i];
+    }
+  }
+  return cell;
+}
+
 void AppendPadded(std::string& line, const std::string& text, std::size_t width) {
   line += text;
   line.append(width - DisplayWidth(text) + 2, ' ');
@@ -71,6 +98,9 @@ std::string FormatScanText(const std::vector<ScanRow>& rows) {
     table.push_back({row.Port, row.Description, row.State, row.Adapter});
     if (nodes) {
       table.back().push_back(row.Node);
+    }
+    for (std::string& cell : table.back()) {
+      cell = TableCell(cell);
     }
   }
   std::vector<std::size_t> widths(header.size(), 0);

@@ -250,4 +250,33 @@ TEST(ScanReportTest, TextColumnsAlignOnCharactersNotBytes) {
   EXPECT_EQ(lines[1].substr(lines[1].size() - std::string("Занят").size()), "Занят");
 }
 
+TEST(ScanReportTest, LongAndHostileNamesAreCutInTheTextTableAndKeptWholeInJson) {
+  std::vector<ScanRow> rows(3);
+  rows[0].Port = "COM1";
+  rows[0].Description = "Evil\x1b[2J\r\n" + std::string(10000, 'x');
+  rows[0].State = "Свободен";
+  rows[1].Port = "COM2";
+  std::string cyrillic;
+  for (int i = 0; i < 2500; ++i) {
+    cyrillic += "Порт";
+  }
+  rows[1].Description = cyrillic;
+  rows[1].State = "Занят";
+  rows[2].Port = "COM3";
+  rows[2].Description = std::string(40, 'y');  // exactly at the limit: not cut
+  rows[2].State = "Занят";
+
+  const std::vector<std::string> lines = Lines(FormatScanText(rows));
+  ASSERT_EQ(lines.size(), 4u);
+  const std::string port = "COM1  ";
+  EXPECT_EQ(lines[1], port + "Evil?[2J??" + std::string(29, 'x') + "…  Свободен");
+  // Cut on a character boundary: 39 whole letters, then the ellipsis.
+  EXPECT_EQ(lines[2], "COM2  " + cyrillic.substr(0, 39 * 2) + "…  Занят");
+  EXPECT_EQ(lines[3], "COM3  " + std::string(40, 'y') + "  Занят");
+
+  const nlohmann::json json = nlohmann::json::parse(FormatScanJson(rows));
+  EXPECT_EQ(json[0].at("description").get<std::string>(), rows[0].Description);
+  EXPECT_EQ(json[1].at("description").get<std::string>(), cyrillic);
+}
+
 }  // namespace
