@@ -1,12 +1,16 @@
 #include "platform/host/HostEnumerator.h"
 
+#include <linux/serial_core.h>
+
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -92,6 +96,21 @@ std::string Lookup(const std::map<std::string, std::string>& map, const std::str
   return it == map.end() ? std::string{} : it->second;
 }
 
+// The UART chip of an 8250-family port by the serial core's type number (its `type` attribute),
+// named as the kernel names it; empty for other numbers, whose driver name says more.
+std::string UartName(const std::string& type) {
+  static constexpr std::array<const char*, PORT_NS16550A + 1> kNames = {
+      "",        "8250",     "16450",      "16550",   "16550A",  "Cirrus", "ST16650", "ST16650V2",
+      "TI16750", "Startech", "16C950/954", "ST16654", "XR16850", "RSA",    "NS16550A"};
+  static_assert(kNames[PORT_16550A] == std::string_view("16550A"));
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(type.c_str(), &end, 10);
+  if (type.empty() || *end != '\0' || number >= kNames.size()) {
+    return {};
+  }
+  return kNames[number];
+}
+
 constexpr unsigned long kLowLatencyFlag = 1ul << 13;  // UPF_LOW_LATENCY of the serial core
 constexpr int kMaxNativeIndex = 98;                   // ttyS0..ttyS98 are COM1..COM99
 
@@ -147,7 +166,8 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
     return info;
   }
   // A serial-core port whose probe found no UART.
-  if (Exists(entry / "type") && ReadAttribute(entry / "type") == "0") {
+  const std::string uartType = ReadAttribute(entry / "type");
+  if (uartType == "0") {
     return std::nullopt;
   }
   // Newer kernels put serial-core ports on their own bus ("serial-base": a port below a
@@ -184,6 +204,9 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
     info.enumerator = "PLATFORM";
   } else {
     info.enumerator = UpperCase(subsystem);
+  }
+  if (product.empty()) {
+    product = UartName(uartType);
   }
   if (product.empty()) {
     product = info.driver.empty() ? std::string("Serial port") : info.driver;

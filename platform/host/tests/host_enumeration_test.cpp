@@ -62,10 +62,10 @@ TEST(HostEnumeration, KeepsTtysWithARealDeviceAndSkipsEmpty8250Slots) {
   EXPECT_EQ(native.PortName(), "COM1");
   EXPECT_EQ(native.enumerator, "ACPI");
   EXPECT_FALSE(native.usb);
-  EXPECT_EQ(native.FriendlyName(), "serial, ttyS0 (COM1)");
+  EXPECT_EQ(native.FriendlyName(), "16550A, ttyS0 (COM1)");
 
   const auto& newer = byNode.at("ttyS4");
-  EXPECT_EQ(newer.FriendlyName(), "serial, ttyS4 (COM5)");
+  EXPECT_EQ(newer.FriendlyName(), "16550A, ttyS4 (COM5)");
   EXPECT_EQ(newer.enumerator, "ACPI");
 
   const auto& ftdi = byNode.at("ttyUSB0");
@@ -208,7 +208,7 @@ TEST_F(HostDeviceSetup, ListsThePortsOfTheClassPortsWithWindowsResults) {
   }
   EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
   ASSERT_EQ(names.size(), 2u);
-  EXPECT_EQ(names[0], "serial, ttyS0 (COM1)");
+  EXPECT_EQ(names[0], "16550A, ttyS0 (COM1)");
   EXPECT_THAT(names[1], ::testing::StartsWith("FT232R USB UART, ttyUSB0 (COM"));
 
   // A buffer too small: type and size filled in; a missing property: type untouched.
