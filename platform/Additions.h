@@ -106,8 +106,9 @@ void HandleApplicationException(std::exception_ptr error);
 // The flags word of a control block (fBinary is bit 0), as the driver sees it.
 DWORD DcbFlags(const DCB& dcb);
 
-// What the device world knows of one device of a list, as (label, value) pairs, for the
-// application's own advanced-settings page. Empty for an unknown device.
+// What the device world knows of one device of a list, as (label, value) pairs in Russian, for
+// the application's own advanced-settings page, which shows the friendly name and description
+// itself. Empty for an unknown device.
 std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
                                                                 PSP_DEVINFO_DATA data);
 

@@ -90,32 +90,32 @@ std::string PropertyText(const std::map<DWORD, Property>& properties, DWORD code
 std::string WiringSummary(const Wiring& wiring) {
   std::vector<std::string> parts;
   if (wiring.echo == Echo::Always) {
-    parts.emplace_back("echo");
+    parts.emplace_back("эхо");
   } else if (wiring.echo == Echo::WhileDtrHigh) {
-    parts.emplace_back("echo while DTR is high");
+    parts.emplace_back("эхо при высоком DTR");
   }
   if (!wiring.answer.empty()) {
-    parts.push_back("answers with " + std::to_string(wiring.answer.size()) + " byte(s)");
+    parts.push_back("ответ: " + std::to_string(wiring.answer.size()) + " байт");
   }
   if (wiring.latencyMs != 0) {
-    parts.push_back("latency " + std::to_string(wiring.latencyMs) + " ms");
+    parts.push_back("задержка ответа " + std::to_string(wiring.latencyMs) + " мс");
   }
   if (wiring.rtsToCts) {
-    parts.emplace_back("RTS to CTS");
+    parts.emplace_back("RTS замкнут на CTS");
   }
   if (wiring.dtrToDsr) {
-    parts.emplace_back("DTR to DSR");
+    parts.emplace_back("DTR замкнут на DSR");
   }
   if (wiring.carrier == Carrier::On) {
-    parts.emplace_back("carrier on");
+    parts.emplace_back("CD включён");
   } else if (wiring.carrier == Carrier::FollowsDtr) {
-    parts.emplace_back("carrier follows DTR");
+    parts.emplace_back("CD следует за DTR");
   }
   if (wiring.ctsHeldOn) {
-    parts.emplace_back("CTS held on");
+    parts.emplace_back("CTS всегда включён");
   }
   if (parts.empty()) {
-    return "nothing attached";
+    return "ничего не подключено";
   }
   std::string text = parts.front();
   for (std::size_t i = 1; i < parts.size(); ++i) {
@@ -126,18 +126,18 @@ std::string WiringSummary(const Wiring& wiring) {
 
 std::string StateText(const BenchDevice& device) {
   if (!device.device.present) {
-    return device.state.pulledOut ? "pulled out" : "not present";
+    return device.state.pulledOut ? "отключён" : "отсутствует";
   }
   if (device.device.faults.held) {
-    return "held by another program";
+    return "занят другой программой";
   }
   if (device.state.open) {
-    return "open";
+    return "открыт";
   }
   if (device.device.faults.openError != 0) {
-    return "refuses opens (error " + std::to_string(device.device.faults.openError) + ")";
+    return "не открывается (ошибка " + std::to_string(device.device.faults.openError) + ")";
   }
-  return "free";
+  return "свободен";
 }
 
 DWORD BroadcastType(const Device& device) {
@@ -331,13 +331,11 @@ class BenchWorldImpl final : public BenchWorld {
     }
     std::lock_guard deviceLock(entry->device->mutex);
     const BenchDevice& device = *entry->device;
+    // The page shows the friendly name and the description itself.
     return {
-        {"Port", device.device.portName},
-        {"Friendly name", PropertyText(entry->properties, SPDRP_FRIENDLYNAME)},
-        {"Description", PropertyText(entry->properties, SPDRP_DEVICEDESC)},
-        {"Enumerator", PropertyText(entry->properties, SPDRP_ENUMERATOR_NAME)},
-        {"Wiring", WiringSummary(device.device.wiring)},
-        {"State", StateText(device)},
+        {"Шина", PropertyText(entry->properties, SPDRP_ENUMERATOR_NAME)},
+        {"Подключено", WiringSummary(device.device.wiring)},
+        {"Состояние", StateText(device)},
     };
   }
 

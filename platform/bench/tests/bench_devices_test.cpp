@@ -187,8 +187,8 @@ TEST_F(BenchDevicesTest, AListIsASnapshotThatOutlivesTheDevice) {
   ASSERT_TRUE(SetupDiEnumDeviceInfo(list, 0, &data));
   auto described = DescribeDevice(list, &data);
   ASSERT_FALSE(described.empty());
-  EXPECT_EQ(described.front(), (std::pair<std::string, std::string>{"Port", "COM3"}));
-  EXPECT_EQ(described.back(), (std::pair<std::string, std::string>{"State", "pulled out"}));
+  EXPECT_EQ(described.front(), (std::pair<std::string, std::string>{"Шина", "ACPI"}));
+  EXPECT_EQ(described.back(), (std::pair<std::string, std::string>{"Состояние", "отключён"}));
 
   bench.Reset();
   EXPECT_EQ(Names(list).size(), 1u);
