@@ -411,9 +411,9 @@ void TSpCustomComm::SetDisplay(TSpDisplay* value) {
 std::int32_t TSpCustomComm::FinishIo(OVERLAPPED& ov, DWORD timeout) {
   DWORD transferred = 0;
   if (FIoEvent->WaitFor(timeout) == wrSignaled) {
-    if (GetOverlappedResult(FHandle, &ov, &transferred, FALSE) == FALSE) {
-      return 0;
-    }
+    // An operation that ended with an error still reports what it transferred before it; those
+    // bytes are in the buffer already, so they count.
+    GetOverlappedResult(FHandle, &ov, &transferred, FALSE);
     return ClampCount(transferred);
   }
   // Timed out: end the operation before its buffer and record go. A cancelled operation still

@@ -29,8 +29,9 @@ struct TSyncQueue {
   std::atomic<std::thread::id> MainThread{std::this_thread::get_id()};
 };
 
+// Never destroyed: detached threads may still queue calls while exit runs static destructors.
 TSyncQueue& Queue() {
-  static TSyncQueue queue;
+  static TSyncQueue& queue = *new TSyncQueue;
   return queue;
 }
 
@@ -59,6 +60,23 @@ TSyncRequest* TakeFirst(TSyncQueue& queue) {
     }
   }
   return request;
+}
+
+// Takes a request out of the queue (the lock held); false when it is no longer queued.
+bool Unlink(TSyncQueue& queue, TSyncRequest* request) {
+  TSyncRequest* previous = nullptr;
+  for (TSyncRequest* at = queue.Head; at != nullptr; previous = at, at = at->Next) {
+    if (at != request) {
+      continue;
+    }
+    (previous != nullptr ? previous->Next : queue.Head) = at->Next;
+    if (queue.Tail == at) {
+      queue.Tail = previous;
+    }
+    queue.HasWork.store(queue.Head != nullptr, std::memory_order_release);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -90,7 +108,16 @@ void SpSynchronize(const std::function<void()>& routine) {
     queue.Tail = &request;
     queue.HasWork.store(true, std::memory_order_release);
   }
-  WakeMainThread(queue);
+  try {
+    WakeMainThread(queue);
+  } catch (...) {
+    // The request lives in this frame and must not stay linked once the frame is gone. One that
+    // the main thread has taken already is served: wait for it as usual.
+    std::lock_guard<std::mutex> guard(queue.Lock);
+    if (Unlink(queue, &request)) {
+      throw;
+    }
+  }
   {
     std::unique_lock<std::mutex> guard(queue.Lock);
     request.Finished.wait(guard, [&request] { return request.Done; });

@@ -80,6 +80,25 @@ TEST_F(CommIo, ReadThatTimesOutMidTransferLosesNoByte) {
   EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(total)), sent);
 }
 
+TEST_F(CommIo, ReadEndedByAnErrorKeepsTheBytesItDelivered) {
+  TSpComm comm;
+  Quiet(comm);
+  comm.Buffers().SetReadTimeout(10000);
+  comm.Open();
+  // No time limit on the port: the read waits for all four bytes, and only the error ends it.
+  COMMTIMEOUTS none{};
+  ASSERT_TRUE(SetCommTimeouts(comm.Handle(), &none));
+  std::thread device([&] {
+    bench->SendFromDevice("COM3", "abc");
+    Sleep(500);  // the three bytes take 25 ms at 1200 baud
+    bench->PullOut("COM3");
+  });
+  char buffer[4] = {};
+  const std::int32_t read = comm.ReadBuf(buffer, 4);
+  device.join();
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max(read, 0))), "abc");
+}
+
 TEST_F(CommIo, ReadBufTakesWhatArrivedAndRefusesBadCounts) {
   TSpComm comm;
   Quiet(comm);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -180,4 +183,61 @@ TEST_F(MainThreadCall, WakeUpIsCalledForEachQueuedCall) {
   EXPECT_TRUE(done.load());
   EXPECT_EQ(wakeUps.load(), 2);
   testpump::SetUpMainThread();
+}
+
+TEST_F(MainThreadCall, WakeUpThatThrowsLeavesNothingQueued) {
+  SpSetWakeUp([] { throw std::runtime_error("no wake-up"); });
+  std::string caught;
+  std::thread worker([&] {
+    try {
+      SpSynchronize([] {});
+    } catch (const std::runtime_error& error) {
+      caught = error.what();
+    }
+  });
+  worker.join();
+  testpump::SetUpMainThread();
+  EXPECT_EQ(caught, "no wake-up");
+  // The request lived in the worker's frame, which is gone: nothing of it may be left to run.
+  ASSERT_FALSE(SpHasQueuedCalls());
+  EXPECT_FALSE(SpDrainMainThreadCalls());
+}
+
+// Calls from a thread while exit runs the static destructors. Made before anything else, it is
+// destroyed after everything else, the main-thread call's queue included.
+struct TLateCaller {
+  bool Armed = false;
+  std::weak_ptr<int> WakeUpAlive;
+  ~TLateCaller() {
+    if (!Armed) {
+      return;
+    }
+    if (WakeUpAlive.expired()) {
+      std::_Exit(3);  // the queue is gone, and the installed wake-up with it
+    }
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      SpSynchronize([] {});
+      done = true;
+    });
+    while (!done) {
+      SpDrainMainThreadCalls();
+    }
+    worker.join();
+  }
+};
+static TLateCaller LateCaller __attribute__((init_priority(101)));
+
+TEST(MainThreadCallDeathTest, QueueOutlivesStaticDestruction) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        SpSetMainThread();
+        auto alive = std::make_shared<int>(0);
+        LateCaller.WakeUpAlive = alive;
+        SpSetWakeUp([alive = std::move(alive)] {});
+        LateCaller.Armed = true;
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
