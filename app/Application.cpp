@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
+#include <algorithm>
+#include <vector>
 
 #include "serial/SpSynchronize.h"
 
@@ -30,6 +32,18 @@ std::string ExceptionText(std::exception_ptr error) {
   } catch (...) {
     return "Unknown exception";
   }
+}
+
+// The texts of the error reports on screen (boxes nested in each other's loops), and the count
+// of reports that repeated one of them. Main thread only.
+struct TReportsOnScreen {
+  std::vector<std::string> Texts;
+  int Repeated = 0;
+};
+
+TReportsOnScreen& ReportsOnScreen() {
+  static TReportsOnScreen reports;
+  return reports;
 }
 
 }  // namespace
@@ -76,8 +90,22 @@ std::string TApplication::ErrorReportText(const std::string& message) {
 
 void TApplication::ShowException(std::exception_ptr error) {
   const std::string text = ErrorReportText(ExceptionText(error));
+  TReportsOnScreen& reports = ReportsOnScreen();
+  if (std::find(reports.Texts.begin(), reports.Texts.end(), text) != reports.Texts.end()) {
+    ++reports.Repeated;
+    return;
+  }
+  reports.Texts.push_back(text);
+  struct TOffScreen {
+    TReportsOnScreen& Reports;
+    ~TOffScreen() { Reports.Texts.pop_back(); }
+  } offScreen{reports};
   const std::string title = ApplicationTitle();
   MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_ICONERROR);
+}
+
+int TApplication::RepeatedReports() {
+  return ReportsOnScreen().Repeated;
 }
 
 void TApplication::PumpOneMessage() {

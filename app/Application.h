@@ -22,8 +22,11 @@ class TApplication : public QObject {
   // The text of the default error report: a full stop is appended when the message's last
   // character sorts after ".".
   static std::string ErrorReportText(const std::string& message);
-  // The default error report: error icon, the title as caption, one OK button.
+  // The default error report: error icon, the title as caption, one OK button. While a report
+  // is on screen, another one with the same text is not shown again, only counted.
   static void ShowException(std::exception_ptr error);
+  // How many reports were counted instead of shown since the program started.
+  static int RepeatedReports();
 
   // Runs a handler; whatever escapes it goes to the default error report and the program goes
   // on. Every message, timer, action and component handler is called through this.

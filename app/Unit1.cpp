@@ -204,6 +204,8 @@ bool TForm1::event(QEvent* event) {
 }
 
 LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  // WM_PORT_FOUND answers whether the window took the record: it owns it once its handler runs.
+  const LRESULT result = message == WM_PORT_FOUND && lParam != 0 ? 1 : 0;
   TApplication::Dispatch([&] {
     switch (message) {
       case WM_START_SCAN:
@@ -225,7 +227,7 @@ LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
   });
-  return 0;
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -244,6 +246,7 @@ void TForm1::ACheckExecute() {
     PortList_ = std::make_unique<TPortList>();
   }
   ProbeWaiting_ = false;
+  DiscoveryFailed_ = false;
   PortList_->Clear();
   Frame21_->ClearRows();
   ACheck_->setEnabled(false);
@@ -258,9 +261,11 @@ void TForm1::ACheckExecute() {
     failure = std::current_exception();
   }
   if (failure) {
-    // No WM_PORTS_ENUMERATED follows a failed discovery: the scan ends here.
+    // No WM_PORTS_ENUMERATED follows a failed discovery: the ports found until then are walked
+    // now, so their rows are shown and the scan ends.
+    DiscoveryFailed_ = true;
     HandleApplicationException(failure);
-    FinishScan();
+    QMCheckFromList_->Execute();
   }
 }
 
@@ -359,9 +364,14 @@ void TForm1::ProbeNextPort() {
       failure = std::current_exception();
     }
     if (failure) {
-      // The port was taken or went away since discovery: it is shown as busy.
+      // A port taken or gone since discovery is shown busy. One that still opens only refused
+      // the probe's settings: it stays free, with no adapter found.
+      if (CanOpenPort(PortList_->Key(ProbeIndex_))) {
+        port.AdapterType = -1;
+      } else {
+        port.Busy = true;
+      }
       HandleApplicationException(failure);
-      port.Busy = true;
       Frame21_->AddPortRow(port);
       ++ProbeIndex_;
       continue;
@@ -374,6 +384,16 @@ void TForm1::ProbeNextPort() {
 void TForm1::BeginPhase() {
   ++PhaseNumber_;
   ProbeWaiting_ = true;
+  PhaseEnded_ = false;
+}
+
+void TForm1::EndPhase(WPARAM result, LPARAM phase) {
+  if (phase != PhaseNumber_ || PhaseEnded_) {
+    return;
+  }
+  PhaseEnded_ = true;
+  Timer1_->stop();
+  PostMessage(Handle_, WM_PROBE_RESULT, result, phase);
 }
 
 void TForm1::StartProbeDtrLow() {
@@ -381,37 +401,43 @@ void TForm1::StartProbeDtrLow() {
   BeginPhase();
   Timer1_->start();
   ++ProbeIndex_;
-  // An error from here on is shown; the armed timer still ends the phase.
-  SpComm1_->SetDTR(false);
-  SpComm1_->PurgeRead();
-  SpComm1_->WriteText(kProbeMessage);
+  SendProbe(false);
 }
 
 void TForm1::StartProbeDtrHigh() {
   ProbePhase_ = 1;
   BeginPhase();
+  if (SendProbe(true)) {
+    Timer1_->start();
+  }
+}
+
+bool TForm1::SendProbe(bool dtr) {
   std::exception_ptr failure;
   try {
-    SpComm1_->SetDTR(true);
+    SpComm1_->SetDTR(dtr);
     SpComm1_->PurgeRead();
     SpComm1_->WriteText(kProbeMessage);
   } catch (...) {
     failure = std::current_exception();
   }
-  if (failure) {
-    HandleApplicationException(failure);
-    StoreProbeResult(-1);
-    return;
+  if (!failure) {
+    return true;
   }
-  Timer1_->start();
+  // The phase ends before the error box opens: a byte handled in the box's own loop can no
+  // longer give it a second outcome. A failed first phase goes on as if no echo had come back.
+  EndPhase(ProbePhase_ == 0 ? 0 : kProbeFailed, PhaseNumber_);
+  HandleApplicationException(failure);
+  return false;
 }
 
 void TForm1::Timer1Timer() {
-  Timer1_->stop();
-  PostProbeResult(0);
+  EndPhase(0, PhaseNumber_);
 }
 
 void TForm1::SpComm1RxChar(TSpCustomComm& /*sender*/, std::int32_t /*count*/) {
+  // Taken first: another phase may have begun by the time an error box closes.
+  const LPARAM phase = PhaseNumber_;
   Timer1_->stop();
   WPARAM result = 0;
   std::exception_ptr failure;
@@ -424,14 +450,11 @@ void TForm1::SpComm1RxChar(TSpCustomComm& /*sender*/, std::int32_t /*count*/) {
     failure = std::current_exception();
   }
   if (failure) {
+    EndPhase(kProbeFailed, phase);
     HandleApplicationException(failure);
-    result = kProbeFailed;
+    return;
   }
-  PostProbeResult(result);
-}
-
-void TForm1::PostProbeResult(WPARAM result) {
-  PostMessage(Handle_, WM_PROBE_RESULT, result, PhaseNumber_);
+  EndPhase(result, phase);
 }
 
 void TForm1::WMProbeResult(WPARAM wParam, LPARAM lParam) {

@@ -56,6 +56,8 @@ class TForm1 : public QWidget, public win::MessageTarget {
   std::int32_t ProbeIndex() const { return ProbeIndex_; }
   std::int32_t ProbePhase() const { return ProbePhase_; }
   bool Scanning() const;
+  // The discovery of the last scan failed (the ports found until then were still shown).
+  bool DiscoveryFailed() const { return DiscoveryFailed_; }
 
  Q_SIGNALS:
   // FinishScan has run: the status line reads "Сканирование завершено.".
@@ -91,7 +93,11 @@ class TForm1 : public QWidget, public win::MessageTarget {
   void WMProbeResult(win::WPARAM wParam, win::LPARAM lParam);
   void StoreProbeResult(std::int32_t value);
   void BeginPhase();
-  void PostProbeResult(win::WPARAM result);
+  // Posts the outcome of phase number `phase`, unless that phase is no longer current or has
+  // its outcome already.
+  void EndPhase(win::WPARAM result, win::LPARAM phase);
+  // Sets DTR, clears the input and writes the probe message; false when a step failed (shown).
+  bool SendProbe(bool dtr);
 
   win::HWND Handle_ = nullptr;
   TAction* ACheck_;
@@ -114,4 +120,6 @@ class TForm1 : public QWidget, public win::MessageTarget {
   // only the outcome of the phase in progress is applied, and only once.
   win::LPARAM PhaseNumber_ = 0;
   bool ProbeWaiting_ = false;
+  bool PhaseEnded_ = false;
+  bool DiscoveryFailed_ = false;
 };

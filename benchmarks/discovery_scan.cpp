@@ -18,13 +18,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int DeviceCount = 256;
 
-// Frees every record it is sent.
+// Takes every record it is sent, and frees it.
 class TDiscardingWindow : public win::MessageTarget {
  public:
   win::LRESULT WindowProc(win::UINT message, win::WPARAM, win::LPARAM lParam) override {
     if (message == WM_PORT_FOUND) {
       const std::unique_ptr<TAPort> record(reinterpret_cast<TAPort*>(lParam));
       ++Found;
+      return 1;
     }
     return 0;
   }

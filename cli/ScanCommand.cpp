@@ -6,11 +6,13 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "cli/ScanReport.h"
-#include "discovery/OSError.h"
 #include "platform/bench/BenchWorld.h"
 #include "platform/devices/DeviceWorldRegistry.h"
 
@@ -51,15 +53,35 @@ std::string ExceptionText(const std::exception_ptr& error) {
   }
 }
 
-bool IsDiscoveryFailure(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const EOSError&) {
-    return true;
-  } catch (...) {
-    return false;
+// The messages of one scan, in the order they first came, each with how often it came.
+class TScanMessages {
+ public:
+  void Add(const std::string& text) {
+    for (auto& [known, count] : Messages_) {
+      if (known == text) {
+        ++count;
+        return;
+      }
+    }
+    Messages_.emplace_back(text, 1);
   }
-}
+
+  // Prints each message once, with its count when it came more than once, and forgets them.
+  void Flush(std::ostream& err) {
+    for (const auto& [text, count] : Messages_) {
+      err << text;
+      if (count > 1) {
+        err << " (" << count << " times)";
+      }
+      err << '\n';
+    }
+    err.flush();
+    Messages_.clear();
+  }
+
+ private:
+  std::vector<std::pair<std::string, int>> Messages_;
+};
 
 // Parses the options; a text in `problem` means they are wrong.
 Options ParseOptions(const std::vector<std::string>& args, std::string& problem, bool& help,
@@ -143,36 +165,38 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return 1;
   }
 
+  // What the window would show in a box goes to standard error, one line each, printed with the
+  // scan's report; a message repeated within one scan is printed once with its count.
+  TScanMessages messages;
   TApplication application("Тальвик");
-  // What the window would show in a box goes to standard error, one line each.
-  win::SetMessageBoxHook([&err](win::HWND, const std::string& text, const std::string&, win::UINT) {
-    err << OneLine(text) << '\n';
-    return win::IDOK;
-  });
-  bool discoveryFailed = false;
-  win::SetApplicationExceptionHook([&err, &discoveryFailed](std::exception_ptr error) {
-    discoveryFailed = discoveryFailed || IsDiscoveryFailure(error);
-    err << OneLine(TApplication::ErrorReportText(ExceptionText(error))) << '\n';
+  win::SetMessageBoxHook(
+      [&messages](win::HWND, const std::string& text, const std::string&, win::UINT) {
+        messages.Add(OneLine(text));
+        return win::IDOK;
+      });
+  win::SetApplicationExceptionHook([&messages](std::exception_ptr error) {
+    messages.Add(OneLine(TApplication::ErrorReportText(ExceptionText(error))));
   });
 
   int status = 0;
   int reports = 0;
   auto form = std::make_unique<TForm1>();
   QObject::connect(form.get(), &TForm1::ScanFinished, form.get(), [&] {
+    messages.Flush(err);
     const std::vector<ScanRow> rows = CollectScanRows(*form);
     out << (options.Json ? FormatScanJson(rows) : FormatScanText(rows));
     out.flush();
     ++reports;
     const bool goOn = !hooks.AfterReport || hooks.AfterReport(reports);
     if (!options.Watch) {
-      status = discoveryFailed ? 1 : 0;
+      status = form->DiscoveryFailed() ? 1 : 0;
       QCoreApplication::exit(status);
     } else if (!goOn) {
       QCoreApplication::exit(0);
     }
-    discoveryFailed = false;
   });
   QCoreApplication::exec();
   form.reset();
+  messages.Flush(err);
   return status;
 }

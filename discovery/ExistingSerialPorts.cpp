@@ -1,6 +1,5 @@
 #include "discovery/ExistingSerialPorts.h"
 
-#include <exception>
 #include <memory>
 
 #include "discovery/DeviceHelper.h"
@@ -80,20 +79,12 @@ std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index
   return record;
 }
 
-// Hands the record to the window; it owns the record from the moment its handler runs.
+// Hands the record to the window, which answers non-zero when it took the record; otherwise
+// the record stays here and goes.
 void SendPortFound(HWND window, std::unique_ptr<TAPort> record) {
-  SetLastError(ERROR_SUCCESS);
-  try {
-    const LRESULT result =
-        SendMessage(window, WM_PORT_FOUND, 0, reinterpret_cast<LPARAM>(record.get()));
-    if (result == 0 && GetLastError() == ERROR_INVALID_WINDOW_HANDLE) {
-      return;
-    }
-  } catch (...) {
-    record.release();
-    throw;
+  if (SendMessage(window, WM_PORT_FOUND, 0, reinterpret_cast<LPARAM>(record.get())) != 0) {
+    static_cast<void>(record.release());
   }
-  record.release();
 }
 
 }  // namespace
@@ -162,7 +153,7 @@ bool CanOpenPort(const std::string& portName) {
   try {
     const TPortHandle port(portName);
     return port.Valid();
-  } catch (const std::exception&) {
+  } catch (...) {
     MessageBoxA(nullptr, ("Ошибка открытия порта " + portName).c_str(), ApplicationTitle().c_str(),
                 MB_OK);
     return false;

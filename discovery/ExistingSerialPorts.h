@@ -18,8 +18,9 @@ class TAPort {
   void Fill(const std::string& name, std::int32_t type, bool busy, std::int32_t index);
 };
 
-// Sends WM_PORT_FOUND (lParam: a new TAPort whose ownership passes to the window) once per port,
-// then posts WM_PORTS_ENUMERATED. Raises EOSError when the device-setup service is unusable.
+// Sends WM_PORT_FOUND (lParam: a new TAPort, which the window owns when it answers non-zero) once
+// per port, then posts WM_PORTS_ENUMERATED. Raises EOSError when the device-setup service is
+// unusable.
 void EnumerateSerialPorts(win::HWND window);
 
 // Opens the advanced settings page of the device at `deviceIndex` of a freshly built list.

@@ -1,7 +1,5 @@
 #include "discovery/LineLoopTest.h"
 
-#include <exception>
-
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/PortHandle.h"
 #include "platform/Additions.h"
@@ -23,7 +21,7 @@ std::int32_t TestUsbLineLoops(const std::string& name) {
     if (port.Valid()) {
       result = ClassifyLineLoops(port.Handle());
     }
-  } catch (const std::exception&) {
+  } catch (...) {
     MessageBoxA(nullptr, ("Ошибка проверки USB порта " + name).c_str(), ApplicationTitle().c_str(),
                 MB_OK);
     result = 0;

@@ -75,6 +75,21 @@ class AppTest : public ::testing::Test {
     Bench->Reset();
   }
 
+  // Message boxes that stay open as QMessageBox::exec keeps them: each runs a nested event loop
+  // until no scan runs or `openMs` passed. `onOpen` runs as a box opens.
+  void UseModalBoxes(int openMs, std::function<void(const RecordedBox&)> onOpen = {}) {
+    win::SetMessageBoxHook([this, openMs, onOpen](win::HWND, const std::string& text,
+                                                  const std::string& caption, win::UINT type) {
+      const RecordedBox box{text, caption, type};
+      Boxes.push_back(box);
+      if (onOpen) {
+        onOpen(box);
+      }
+      SpinUntil([&] { return !Form || !Form->Scanning(); }, openMs);
+      return win::IDOK;
+    });
+  }
+
   // A port of the class "Ports" with its wiring, added silently.
   void AddPort(const std::string& port, const win::bench::Wiring& wiring = {},
                const std::string& enumerator = "ACPI",

@@ -2,6 +2,8 @@
 // are opened, the order of the rows, and devices pulled out in the middle of a probe.
 
 #include <QTest>
+#include <set>
+#include <string>
 
 #include "app/PortList.h"
 #include "app/tests/AppTestSupport.h"
@@ -176,6 +178,90 @@ TEST_F(ProbeTest, PortTakenSinceDiscoveryIsShownAndGetsABusyRow) {
   EXPECT_EQ(rows[0].State, Cell("Занят"));
   EXPECT_EQ(rows[1].Adapter, Cell("Адаптер К-Лайн"));
   EXPECT_TRUE(form.ACheck().isEnabled());
+}
+
+TEST_F(ProbeTest, PortThatRefusesTheProbeSettingsStaysFree) {
+  AddPort("COM1", EchoWiring(Echo::Always));
+  AddPort("COM2", EchoWiring(Echo::Always));
+  win::bench::Faults faults;
+  faults.refuseCommState = true;
+  Bench->SetFaults("COM1", faults);
+  CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_NE(Boxes[0].text.find("(87)"), std::string::npos) << Boxes[0].text;
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].State, Cell("Свободен"));
+  EXPECT_EQ(rows[0].Adapter, Cell(""));
+  EXPECT_FALSE(Form->PortList()->Object(0).Busy);
+  EXPECT_EQ(Form->PortList()->Object(0).AdapterType, -1);
+  EXPECT_EQ(rows[1].Adapter, Cell("Адаптер К-Лайн"));
+}
+
+TEST_F(ProbeTest, AFailedPhaseStepEndsThePhaseBeforeItsErrorIsShown) {
+  AddPort("COM1");  // nothing attached
+  TForm1& form = CreateForm();
+  // While the error box is on screen, a "U" comes in and is handled in the box's own loop.
+  UseModalBoxes(kScanTimeoutMs, [&](const RecordedBox&) { Bench->SendFromDevice("COM1", "U"); });
+  ASSERT_TRUE(SpinUntil([&] { return form.SpComm1().Active(); }));
+  // DTR comes under handshake control during the first phase, so the second cannot raise it.
+  form.SpComm1().FlowControl().SetControlDtr(dtrHandshake);
+  ASSERT_TRUE(WaitForScans(1));
+  SpinFor(200);
+
+  EXPECT_EQ(ScansFinished, 1);
+  ASSERT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(form.PortList()->Object(0).AdapterType, -1);
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].text, "DTR line updates not allowed when flowcontrol is set to Handshake.");
+}
+
+TEST_F(ProbeTest, OnePulledCableGivesOneMessage) {
+  // Four of eight probed devices are pulled out, each at another step of its probe.
+  const struct {
+    const char* port;
+    Echo echo;
+    const char* call;
+    int count;
+  } devices[] = {
+      {"COM1", Echo::None, "EscapeCommFunction", 1},  // lowering DTR in the first phase
+      {"COM2", Echo::Always, nullptr, 0},
+      {"COM3", Echo::None, "PurgeComm", 2},  // clearing the input in the second phase
+      {"COM4", Echo::Always, nullptr, 0},
+      {"COM5", Echo::None, "WriteFile", 1},  // the write thread's first write
+      {"COM6", Echo::Always, nullptr, 0},
+      {"COM7", Echo::Always, "ReadFile", 1},  // reading the echo
+      {"COM8", Echo::Always, nullptr, 0},
+  };
+  for (const auto& device : devices) {
+    AddPort(device.port, EchoWiring(device.echo));
+    if (device.call != nullptr) {
+      win::bench::Faults faults;
+      faults.pullOutAt = win::bench::PullOutAt{device.call, device.count};
+      Bench->SetFaults(device.port, faults);
+    }
+  }
+  UseModalBoxes(kScanTimeoutMs);
+  const int repeatedBefore = TApplication::RepeatedReports();
+  CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+
+  std::set<std::string> texts;
+  for (const RecordedBox& box : Boxes) {
+    texts.insert(box.text);
+  }
+  EXPECT_EQ(Boxes.size(), texts.size());
+  EXPECT_GT(TApplication::RepeatedReports(), repeatedBefore);
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 8u);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const bool pulled = devices[i].call != nullptr;
+    EXPECT_EQ(Bench->State(devices[i].port).pulledOut, pulled) << devices[i].port;
+    EXPECT_EQ(Form->PortList()->Object(static_cast<int>(i)).AdapterType, pulled ? -1 : 0)
+        << devices[i].port;
+  }
 }
 
 // A device pulled out just before the n-th call of a kind: every such scan still finishes with

@@ -3,6 +3,8 @@
 
 #include <QLabel>
 #include <QToolButton>
+#include <stdexcept>
+#include <utility>
 
 #include "app/Action.h"
 #include "app/PortList.h"
@@ -15,7 +17,14 @@ namespace {
 using win::bench::Echo;
 using win::bench::Wiring;
 
-class ScanCycleTest : public AppTest {};
+class ScanCycleTest : public AppTest {
+ protected:
+  static Wiring EchoAlways() {
+    Wiring wiring;
+    wiring.echo = Echo::Always;
+    return wiring;
+  }
+};
 
 TEST_F(ScanCycleTest, FirstScanStartsByItselfAndEndsWithRowsInListOrder) {
   AddHeldPort("COM1");
@@ -157,6 +166,63 @@ TEST_F(ScanCycleTest, FailedDiscoveryIsShownAndTheScanStillEnds) {
   form.CheckButton().click();
   ASSERT_TRUE(WaitForScans(2));
   EXPECT_EQ(form.Frame21().RowCount(), 1);
+}
+
+TEST_F(ScanCycleTest, DiscoveryThatFailsMidWayStillShowsThePortsFoundSoFar) {
+  // The third member of the device list cannot be read, with an error of no particular kind.
+  struct ListFailingAtTheThirdMember {
+    ListFailingAtTheThirdMember() {
+      win::BuiltinModule module = win::detail::SetupApiModule();
+      for (auto& [name, proc] : module.exports) {
+        if (name == "SetupDiEnumDeviceInfo") {
+          proc = win::ToFarProc(
+              +[](win::HDEVINFO list, win::DWORD index, win::PSP_DEVINFO_DATA data) -> win::BOOL {
+                if (index == 2) {
+                  throw std::runtime_error("The device list went away");
+                }
+                return win::SetupDiEnumDeviceInfo(list, index, data);
+              });
+        }
+      }
+      win::RegisterBuiltinModule(std::move(module));
+    }
+    ~ListFailingAtTheThirdMember() { win::RegisterBuiltinModule(win::detail::SetupApiModule()); }
+  } failing;
+  AddHeldPort("COM1");
+  AddPort("COM2", EchoAlways());
+  AddPort("COM3");
+  TForm1& form = CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].text, "The device list went away.");
+  EXPECT_TRUE(form.DiscoveryFailed());
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].State, Cell("Занят"));
+  EXPECT_EQ(rows[1].Adapter, Cell("Адаптер К-Лайн"));
+  EXPECT_TRUE(form.ACheck().isEnabled());
+}
+
+TEST_F(ScanCycleTest, WindowKeepsEachRecordWhateverTheLastErrorSays) {
+  AddPort("COM1", EchoAlways());
+  AddHeldPort("COM2");
+  TForm1& form = CreateForm();
+  // Whatever the window's pump runs leaves an error of a window that is gone behind.
+  win::SetMessagePump([] {
+    TApplication::PumpOneMessage();
+    win::SetLastError(win::ERROR_INVALID_WINDOW_HANDLE);
+  });
+  ASSERT_TRUE(WaitForScans(1));
+  form.CheckButton().click();
+  ASSERT_TRUE(WaitForScans(2));
+
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].Port, Cell("COM1"));
+  EXPECT_EQ(rows[0].Adapter, Cell("Адаптер К-Лайн"));
+  EXPECT_EQ(rows[1].Port, Cell("COM2"));
+  EXPECT_EQ(form.PortList()->Object(1).PortName, "COM2");
 }
 
 TEST(PortListTest, KeepsOrderAndDuplicatesAndFindsTheFirstMatchIgnoringCase) {

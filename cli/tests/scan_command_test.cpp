@@ -191,6 +191,26 @@ TEST(ScanCommandTest, AFailedEnumerationIsReportedOnStandardErrorWithAFailingSta
   EXPECT_EQ(message.find('\r'), std::string::npos);
 }
 
+TEST(ScanCommandTest, AMessageRepeatedInAScanIsPrintedOnceWithItsCount) {
+  talvik_test::EnsureQtApp();
+  // Two devices vanish as the probe lowers DTR; raising it in the second phase fails alike.
+  const std::string bench = testing::TempDir() + "/pulled_bench.json";
+  std::ofstream(bench) << R"json({"devices": [
+      {"port": "COM1", "enumerator": "ACPI", "friendlyName": "Communications Port (COM1)",
+       "faults": {"pullOutAt": {"call": "EscapeCommFunction", "count": 1}}},
+      {"port": "COM2", "enumerator": "ACPI", "friendlyName": "Communications Port (COM2)",
+       "faults": {"pullOutAt": {"call": "EscapeCommFunction", "count": 1}}}]})json";
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunScanCommand({"--bench", bench}, out, err), 0) << err.str();
+
+  const std::vector<std::string> lines = Lines(err.str());
+  ASSERT_EQ(lines.size(), 1u) << err.str();
+  EXPECT_EQ(lines[0].rfind("Error calling comm function (22), ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0].substr(lines[0].size() - 10), " (4 times)") << lines[0];
+  EXPECT_EQ(Lines(out.str()).size(), 3u) << out.str();  // the heading and a row per port
+}
+
 TEST(ScanCommandTest, BenchFilesThatCannotBeLoadedGiveAClearErrorAndAFailingStatus) {
   const ProcessResult missing = RunScanProgram({"--bench", "/nonexistent/bench.json"});
   EXPECT_EQ(missing.status, 1);

@@ -30,6 +30,7 @@ class TRecordingWindow : public win::MessageTarget {
       if (OnPortFound) {
         OnPortFound(*Ports.back());
       }
+      return 1;
     }
     return 0;
   }

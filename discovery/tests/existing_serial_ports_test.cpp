@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "discovery/DeviceInfoList.h"
 #include "discovery/OSError.h"
 #include "discovery/SetupApi.h"
 #include "discovery/tests/DiscoveryFixture.h"
+#include "platform/devices/DeviceWorldRegistry.h"
 
 using namespace win;
 
@@ -137,6 +144,65 @@ TEST_F(PortsTest, TypesFreeUsbPortsByTheirLineLoops) {
   for (const char* port : {"COM1", "COM2", "COM3"}) {
     EXPECT_FALSE(bench->State(port).open) << port;
   }
+}
+
+// The bench, except that the count-th open of a port throws something that is no std::exception.
+class TThrowingOpenWorld : public DeviceWorld {
+ public:
+  TThrowingOpenWorld(DeviceWorld& bench, std::map<std::string, int> throwAt)
+      : bench_(bench), throwAt_(std::move(throwAt)) {}
+
+  std::shared_ptr<CommFile> OpenComm(std::string_view path, DWORD access, DWORD share,
+                                     DWORD creation, DWORD flags, DWORD& error) override {
+    const auto at = throwAt_.find(std::string(path));
+    if (at != throwAt_.end() && --at->second == 0) {
+      throw 42;
+    }
+    return bench_.OpenComm(path, access, share, creation, flags, error);
+  }
+  BOOL ClassGuidsFromName(PCSTR name, GUID* guids, DWORD size, DWORD* required) override {
+    return bench_.ClassGuidsFromName(name, guids, size, required);
+  }
+  HDEVINFO GetClassDevs(const GUID* guid, PCSTR enumerator, DWORD flags) override {
+    return bench_.GetClassDevs(guid, enumerator, flags);
+  }
+  BOOL EnumDeviceInfo(HDEVINFO list, DWORD index, SP_DEVINFO_DATA* data) override {
+    return bench_.EnumDeviceInfo(list, index, data);
+  }
+  BOOL GetDeviceRegistryProperty(HDEVINFO list, SP_DEVINFO_DATA* data, DWORD property, DWORD* type,
+                                 BYTE* buffer, DWORD size, DWORD* required) override {
+    return bench_.GetDeviceRegistryProperty(list, data, property, type, buffer, size, required);
+  }
+  BOOL DestroyDeviceInfoList(HDEVINFO list) override { return bench_.DestroyDeviceInfoList(list); }
+  std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
+                                                            SP_DEVINFO_DATA* data) override {
+    return bench_.Describe(list, data);
+  }
+
+ private:
+  DeviceWorld& bench_;
+  std::map<std::string, int> throwAt_;
+};
+
+TEST_F(PortsTest, AnyExceptionInTheOpenOrLineLoopTestIsShownAndTheWalkGoesOn) {
+  AddPort("COM1");
+  bench->AddDevice(UsbPort("COM2", true, true));
+  AddPort("COM3");
+  // COM1 throws in the open test, COM2 in the line-loop test (its second open).
+  InstallDeviceWorld(std::make_shared<TThrowingOpenWorld>(
+      *bench, std::map<std::string, int>{{"COM1", 1}, {"COM2", 2}}));
+  EnumerateSerialPorts(window.Handle);
+  win::bench::UseBench();
+
+  EXPECT_EQ(Boxes, (std::vector<std::string>{"Ошибка открытия порта COM1",
+                                             "Ошибка проверки USB порта USB Serial Port (COM2)"}));
+  ASSERT_EQ(window.Ports.size(), 3u);
+  EXPECT_TRUE(window.Ports[0]->Busy);
+  EXPECT_EQ(window.Ports[0]->AdapterType, 0);
+  EXPECT_FALSE(window.Ports[1]->Busy);
+  EXPECT_EQ(window.Ports[1]->AdapterType, 0);
+  EXPECT_FALSE(window.Ports[2]->Busy);
+  EXPECT_EQ(window.Posted, std::vector<UINT>{WM_PORTS_ENUMERATED});
 }
 
 TEST_F(PortsTest, EmptyOrUnknownClassEndsNormally) {
