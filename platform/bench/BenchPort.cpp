@@ -12,8 +12,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-constexpr DWORD kLineErrors = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_TXFULL;
-
 BOOL Fail(DWORD error) {
   SetLastError(error);
   return FALSE;
@@ -51,18 +49,6 @@ PortRegistry& Registry() {
     return new PortRegistry;
   }();
   return *registry;
-}
-
-bool ValidFraming(const DCB& dcb) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-      dcb.StopBits > TWOSTOPBITS) {
-    return false;
-  }
-  // As the UART allows: 1.5 stop bits only with 5 data bits, 2 stop bits not with 5.
-  if (dcb.StopBits == ONE5STOPBITS) {
-    return dcb.ByteSize == 5;
-  }
-  return !(dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5);
 }
 
 }  // namespace
@@ -127,19 +113,19 @@ bool BenchPort::Enter(const char* name, std::unique_lock<std::mutex>& lock) {
   // once the close has ended what was pending.
   if (closed_) {
     lock.unlock();
-    SetLastError(ERROR_INVALID_HANDLE);
+    SetLastError(rules::kClosedPortError);
     return false;
   }
   if (device_->CountCall(name) && !gone_) {
     PullOutLocked(*device_);
     lock.unlock();
     BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT);
-    SetLastError(ERROR_BAD_COMMAND);
+    SetLastError(rules::kGonePortError);
     return false;
   }
   if (gone_) {
     lock.unlock();
-    SetLastError(ERROR_BAD_COMMAND);
+    SetLastError(rules::kGonePortError);
     return false;
   }
   return true;
@@ -221,7 +207,7 @@ int BenchPort::CancelLocked(Match match, DWORD waitError) {
     }
     Op op = std::move(*it);
     it = reads_.erase(it);
-    CompleteLocked(op, ERROR_OPERATION_ABORTED, static_cast<DWORD>(op.bytes.size()));
+    CompleteLocked(op, rules::kAbortedError, static_cast<DWORD>(op.bytes.size()));
     ++cancelled;
   }
   const bool firstWriteGoes = !writes_.empty() && match(writes_.front());
@@ -232,7 +218,7 @@ int BenchPort::CancelLocked(Match match, DWORD waitError) {
     }
     Op op = std::move(*it);
     it = writes_.erase(it);
-    CompleteLocked(op, ERROR_OPERATION_ABORTED, op.sent);
+    CompleteLocked(op, rules::kAbortedError, op.sent);
     ++cancelled;
   }
   if (firstWriteGoes) {
@@ -266,7 +252,7 @@ BOOL BenchPort::SetCommState(const DCB& dcb) {
   }
   const Faults& faults = device_->device.faults;
   const auto& refused = faults.refusedBaudRates;
-  if (faults.refuseCommState || !ValidFraming(dcb) ||
+  if (faults.refuseCommState || !rules::ValidControlBlock(dcb) ||
       std::find(refused.begin(), refused.end(), dcb.BaudRate) != refused.end()) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
@@ -310,8 +296,7 @@ BOOL BenchPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   if (!Enter("SetCommTimeouts", lock)) {
     return FALSE;
   }
-  if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD &&
-      timeouts.ReadTotalTimeoutConstant == MAXDWORD) {
+  if (!rules::ValidTimeouts(timeouts)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   timeouts_ = timeouts;
@@ -324,7 +309,7 @@ BOOL BenchPort::GetCommMask(DWORD& mask) {
   if (!Enter("GetCommMask", lock)) {
     return FALSE;
   }
-  mask = mask_;
+  mask = events_.Mask();
   return TRUE;
 }
 
@@ -339,8 +324,7 @@ BOOL BenchPort::SetCommMask(DWORD mask) {
     op.events = 0;
     CompleteLocked(op, ERROR_SUCCESS, 0);
   }
-  mask_ = mask;
-  history_ = 0;
+  events_.SetMask(mask);
   device_->state.eventMask = mask;
   return TRUE;
 }
@@ -353,14 +337,17 @@ BOOL BenchPort::WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) {
   if (!Enter("WaitCommEvent", lock)) {
     return FALSE;
   }
-  if (mask_ == 0 || wait_ || (overlapped_ && overlapped == nullptr)) {
+  if (overlapped_ && overlapped == nullptr) {
     return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (const DWORD refusal = events_.RefuseWait(wait_.has_value()); refusal != NO_ERROR) {
+    return Fail(refusal);
   }
   Op op;
   auto sync = NewOpLocked(op, OpKind::Wait, overlapped);
   op.mask = mask;
-  if (history_ != 0) {
-    op.events = std::exchange(history_, 0);
+  if (const DWORD events = events_.TakeForWait(); events != 0) {
+    op.events = events;
     CompleteLocked(op, ERROR_SUCCESS, 0);
     return TRUE;
   }
@@ -369,12 +356,8 @@ BOOL BenchPort::WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) {
 }
 
 void BenchPort::EventLocked(DWORD events) {
-  events &= mask_;
+  events = events_.Raise(events, wait_.has_value());
   if (events == 0) {
-    return;
-  }
-  if (!wait_) {
-    history_ |= events;
     return;
   }
   Op op = std::move(*wait_);
@@ -384,19 +367,11 @@ void BenchPort::EventLocked(DWORD events) {
 }
 
 bool BenchPort::AbortOnErrorLocked() const {
-  return dcb_.fAbortOnError && errors_ != 0;
+  return errors_.Blocking(dcb_);
 }
 
 void BenchPort::LineErrorLocked(DWORD ceFlags) {
-  errors_ |= ceFlags;
-  DWORD events = 0;
-  if ((ceFlags & kLineErrors) != 0) {
-    events |= EV_ERR;
-  }
-  if ((ceFlags & CE_BREAK) != 0) {
-    events |= EV_BREAK;
-  }
-  EventLocked(events);
+  EventLocked(errors_.Add(ceFlags));
   if (AbortOnErrorLocked()) {
     CancelLocked([](const Op& op) { return op.kind != OpKind::Wait; }, ERROR_SUCCESS);
   }
@@ -411,10 +386,10 @@ BOOL BenchPort::ClearCommError(DWORD* errors, COMSTAT* status) {
   if (!Enter("ClearCommError", lock)) {
     return FALSE;
   }
+  const DWORD flags = errors_.Take();
   if (errors != nullptr) {
-    *errors = errors_;
+    *errors = flags;
   }
-  errors_ = 0;
   if (status != nullptr) {
     DWORD outQueue = 0;
     for (const Op& op : writes_) {
@@ -548,7 +523,7 @@ BOOL BenchPort::WriteFile(const void* buffer, DWORD toWrite, DWORD* written,
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (AbortOnErrorLocked()) {
-    return Fail(ERROR_OPERATION_ABORTED);
+    return Fail(rules::kAbortedError);
   }
   Op op;
   auto sync = NewOpLocked(op, OpKind::Write, overlapped);
@@ -561,11 +536,8 @@ BOOL BenchPort::WriteFile(const void* buffer, DWORD toWrite, DWORD* written,
   }
   const auto* bytes = static_cast<const BYTE*>(buffer);
   op.bytes.assign(bytes, bytes + toWrite);
-  const std::uint64_t limit = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * toWrite +
-                              timeouts_.WriteTotalTimeoutConstant;
-  if (limit > 0) {
-    At(BenchClock::Now() + milliseconds(limit),
-       [id = op.id](BenchPort& port) { port.OnWriteTimeout(id); });
+  if (const auto limit = rules::WriteLimit(timeouts_, toWrite)) {
+    At(BenchClock::Now() + *limit, [id = op.id](BenchPort& port) { port.OnWriteTimeout(id); });
   }
   writes_.push_back(std::move(op));
   StartTransmitLocked(false);
@@ -684,7 +656,7 @@ void BenchPort::ArriveLocked(BYTE byte, BenchClock::TimePoint at) {
       ArmIntervalLocked(first);
     }
   } else if (inQueueSize_ != 0 && input_.size() >= inQueueSize_) {
-    errors_ |= CE_RXOVER;
+    errors_.Add(CE_RXOVER);
   } else {
     input_.push_back(byte);
   }
@@ -700,7 +672,7 @@ BOOL BenchPort::ReadFile(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (AbortOnErrorLocked()) {
-    return Fail(ERROR_OPERATION_ABORTED);
+    return Fail(rules::kAbortedError);
   }
   Op op;
   auto sync = NewOpLocked(op, OpKind::Read, overlapped);
@@ -724,28 +696,14 @@ bool BenchPort::ActivateReadLocked(Op& op) {
     op.bytes.push_back(input_.front());
     input_.pop_front();
   }
-  if (op.bytes.size() == op.wanted) {
+  const rules::ReadPlan plan = rules::PlanRead(timeouts_, op.wanted);
+  if (rules::ReadSatisfied(plan, op.wanted, static_cast<DWORD>(op.bytes.size()))) {
     return true;
   }
-  const COMMTIMEOUTS& t = timeouts_;
-  std::uint64_t limit =
-      std::uint64_t{t.ReadTotalTimeoutMultiplier} * op.wanted + t.ReadTotalTimeoutConstant;
-  if (t.ReadIntervalTimeout == MAXDWORD) {
-    if (t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
-      return true;  // return at once with what is there
-    }
-    if (t.ReadTotalTimeoutMultiplier == MAXDWORD) {
-      // Return with what is there; with nothing, with the first byte or at the constant.
-      if (!op.bytes.empty()) {
-        return true;
-      }
-      op.returnOnFirst = true;
-      limit = t.ReadTotalTimeoutConstant;
-    }
-  }
+  op.returnOnFirst = plan.firstByteEnds;
   const auto now = BenchClock::Now();
-  if (limit > 0) {
-    At(now + milliseconds(limit), [id = op.id](BenchPort& port) { port.OnReadTimer(id, false); });
+  if (plan.total) {
+    At(now + *plan.total, [id = op.id](BenchPort& port) { port.OnReadTimer(id, false); });
   }
   if (!op.bytes.empty()) {
     op.lastByte = now;
@@ -755,12 +713,11 @@ bool BenchPort::ActivateReadLocked(Op& op) {
 }
 
 void BenchPort::ArmIntervalLocked(const Op& op) {
-  const DWORD interval = timeouts_.ReadIntervalTimeout;
-  if (interval == 0 || interval == MAXDWORD) {
+  const auto interval = rules::PlanRead(timeouts_, op.wanted).interval;
+  if (!interval) {
     return;
   }
-  At(op.lastByte + milliseconds(interval),
-     [id = op.id](BenchPort& port) { port.OnReadTimer(id, true); });
+  At(op.lastByte + *interval, [id = op.id](BenchPort& port) { port.OnReadTimer(id, true); });
 }
 
 void BenchPort::OnReadTimer(std::uint64_t id, bool interval) {
@@ -769,9 +726,8 @@ void BenchPort::OnReadTimer(std::uint64_t id, bool interval) {
     return;
   }
   const Op& first = reads_.front();
-  if (interval &&
-      (first.bytes.empty() ||
-       BenchClock::Now() < first.lastByte + milliseconds(timeouts_.ReadIntervalTimeout))) {
+  const auto quiet = rules::PlanRead(timeouts_, first.wanted).interval;
+  if (interval && (first.bytes.empty() || !quiet || BenchClock::Now() < first.lastByte + *quiet)) {
     return;  // a later byte moved the interval on
   }
   CompleteFirstReadLocked(ERROR_SUCCESS);
@@ -803,17 +759,18 @@ BOOL BenchPort::PurgeComm(DWORD flags) {
   if (!Enter("PurgeComm", lock)) {
     return FALSE;
   }
-  if ((flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) != 0) {
+  const auto plan = rules::PlanPurge(flags);
+  if (!plan) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  if ((flags & PURGE_RXABORT) != 0) {
+  if (plan->abortReads) {
     CancelLocked([](const Op& op) { return op.kind == OpKind::Read; }, ERROR_SUCCESS);
   }
-  if ((flags & (PURGE_TXABORT | PURGE_TXCLEAR)) != 0) {
+  if (plan->abortWrites || plan->clearOutput) {
     // Everything queued for sending belongs to a pending write: clearing the queue ends them.
     CancelLocked([](const Op& op) { return op.kind == OpKind::Write; }, ERROR_SUCCESS);
   }
-  if ((flags & PURGE_RXCLEAR) != 0) {
+  if (plan->clearInput) {
     input_.clear();
   }
   return TRUE;
@@ -831,7 +788,7 @@ BOOL BenchPort::CancelIo(OVERLAPPED* overlapped, DWORD threadId) {
         }
         return threadId == 0 || op.threadId == threadId;
       },
-      ERROR_OPERATION_ABORTED);
+      rules::kAbortedError);
   if (cancelled == 0 && (overlapped != nullptr || threadId == 0)) {
     return Fail(ERROR_NOT_FOUND);
   }
@@ -841,7 +798,7 @@ BOOL BenchPort::CancelIo(OVERLAPPED* overlapped, DWORD threadId) {
 void BenchPort::CancelThreadLocked(DWORD threadId) {
   CancelLocked(
       [threadId](const Op& op) { return op.overlapped != nullptr && op.threadId == threadId; },
-      ERROR_OPERATION_ABORTED);
+      rules::kAbortedError);
 }
 
 void BenchPort::VanishLocked() {
@@ -849,7 +806,7 @@ void BenchPort::VanishLocked() {
     return;
   }
   gone_ = true;
-  CancelLocked([](const Op&) { return true; }, ERROR_OPERATION_ABORTED);
+  CancelLocked([](const Op&) { return true; }, rules::kAbortedError);
   ++txGeneration_;
   transmitting_ = false;
   input_.clear();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/CommDriverRules.h"
 #include "platform/bench/BenchClock.h"
 #include "platform/bench/BenchDevice.h"
 
@@ -151,9 +152,8 @@ class BenchPort final : public CommFile, public std::enable_shared_from_this<Ben
   DCB dcb_{};
   COMMTIMEOUTS timeouts_{};
   DWORD inQueueSize_ = 0;
-  DWORD mask_ = 0;
-  DWORD history_ = 0;
-  DWORD errors_ = 0;
+  rules::CommEvents events_;
+  rules::CommErrors errors_;
   bool dtr_ = false;
   bool rts_ = false;
   bool break_ = false;
