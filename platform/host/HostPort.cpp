@@ -22,15 +22,10 @@ using namespace win;
 
 namespace {
 
-constexpr DWORD kMaxDword = 0xFFFFFFFFu;
 constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr DWORD kLineEvents = EV_ERR | EV_BREAK;
 constexpr std::chrono::milliseconds kTick(10);  // modem lines and line counters are polled
 constexpr std::size_t kMinInputQueue = 4096;
-// A device that went away: what was pending is aborted, every later call fails as the Windows
-// drivers of pulled-out adapters answer ("The device does not recognize the command").
-constexpr DWORD kAbortedByRemoval = ERROR_OPERATION_ABORTED;
-constexpr DWORD kDeviceGone = ERROR_BAD_COMMAND;
 
 bool DeviceGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV;
@@ -50,19 +45,9 @@ char ParityLetter(BYTE parity) {
   return kLetters[parity];
 }
 
-// Control blocks the Windows serial driver refuses, and settings a Linux tty cannot honour
-// (DSR flow and sensitivity, DTR handshake, RTS toggle, error-char replacement of parity errors).
-bool Acceptable(const DCB& dcb) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-      dcb.StopBits > TWOSTOPBITS) {
-    return false;
-  }
-  if ((dcb.StopBits == ONE5STOPBITS) != (dcb.StopBits != ONESTOPBIT && dcb.ByteSize == 5)) {
-    return false;  // 1.5 stop bits only with 5 data bits, and 2 never with 5
-  }
-  if ((dcb.fOutX != 0 || dcb.fInX != 0) && dcb.XonChar == dcb.XoffChar) {
-    return false;
-  }
+// Settings a Linux tty cannot honour: DSR flow and sensitivity, DTR handshake, RTS toggle,
+// error-char replacement of parity errors.
+bool TtyCanHonour(const DCB& dcb) {
   return dcb.fOutxDsrFlow == 0 && dcb.fDsrSensitivity == 0 &&
          dcb.fDtrControl != DTR_CONTROL_HANDSHAKE && dcb.fRtsControl != RTS_CONTROL_TOGGLE &&
          !(dcb.fErrorChar != 0 && dcb.fParity != 0);
@@ -201,7 +186,7 @@ BOOL HostPort::SetCommState(const DCB& dcb) {
   if (!UsableLocked()) {
     return FALSE;
   }
-  if (!Acceptable(dcb)) {
+  if (!rules::ValidControlBlock(dcb) || !TtyCanHonour(dcb)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -227,7 +212,7 @@ BOOL HostPort::SetCommState(const DCB& dcb) {
       SetModemLineLocked(TIOCM_RTS, dcb.fRtsControl == RTS_CONTROL_ENABLE);
     }
     if (vanished_) {
-      SetLastError(kDeviceGone);
+      SetLastError(rules::kGonePortError);
       return FALSE;
     }
   }
@@ -260,9 +245,7 @@ BOOL HostPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   if (!UsableLocked()) {
     return FALSE;
   }
-  if (timeouts.ReadIntervalTimeout == kMaxDword &&
-      timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
-      timeouts.ReadTotalTimeoutConstant == kMaxDword) {
+  if (!rules::ValidTimeouts(timeouts)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -275,7 +258,7 @@ BOOL HostPort::GetCommMask(DWORD& mask) {
   if (!UsableLocked()) {
     return FALSE;
   }
-  mask = eventMask_;
+  mask = events_.Mask();
   return TRUE;
 }
 
@@ -285,12 +268,13 @@ BOOL HostPort::SetCommMask(DWORD mask) {
     if (!UsableLocked()) {
       return FALSE;
     }
-    RefreshLineStateLocked();  // changes before the new mask are not reported under it
-    eventMask_ = mask;
+    // What arrived or changed before the new mask is not reported under it.
+    PullInputLocked();
+    RefreshLineStateLocked();
+    events_.SetMask(mask);
     if ((mask & kModemEvents) != 0) {
       StartLineWatchLocked();
     }
-    history_ = 0;
     if (wait_) {
       CompleteWaitLocked(NO_ERROR, 0);
     }
@@ -359,8 +343,8 @@ BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
     if (!UsableLocked()) {
       return FALSE;
     }
-    if (wait_ || eventMask_ == 0 || mask == nullptr) {
-      SetLastError(ERROR_INVALID_PARAMETER);
+    if (const DWORD refusal = events_.RefuseWait(wait_.has_value()); refusal != NO_ERROR) {
+      SetLastError(refusal);
       return FALSE;
     }
     StartOverlapped(overlapped);
@@ -368,13 +352,12 @@ BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
     RefreshLineStateLocked();
     if (vanished_) {
       *mask = 0;
-      CompleteOverlapped(overlapped, kDeviceGone, 0);
-      SetLastError(kDeviceGone);
+      CompleteOverlapped(overlapped, rules::kGonePortError, 0);
+      SetLastError(rules::kGonePortError);
       return FALSE;
     }
-    if (history_ != 0) {
-      *mask = history_;
-      history_ = 0;
+    if (const DWORD events = events_.TakeForWait(); events != 0) {
+      *mask = events;
       CompleteOverlapped(overlapped, NO_ERROR, sizeof(DWORD));
       return TRUE;
     }
@@ -399,25 +382,21 @@ BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
     StartOverlapped(overlapped);
     PullInputLocked();
     const auto now = Clock::now();
-    const COMMTIMEOUTS& t = timeouts_;
-    const bool returnAtOnce = t.ReadIntervalTimeout == kMaxDword &&
-                              t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
-    const bool firstByteEnds =
-        t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword;
+    const rules::ReadPlan plan = rules::PlanRead(timeouts_, toRead);
     const bool wasFull = input_.size() >= inputCapacity_;
     Op op;
     op.overlapped = overlapped;
     op.thread = GetCurrentThreadId();
     op.in = static_cast<BYTE*>(buffer);
     op.count = toRead;
-    op.firstByteEnds = firstByteEnds;
+    op.firstByteEnds = plan.firstByteEnds;
     if (reads_.empty()) {
       const DWORD take = static_cast<DWORD>(std::min<std::size_t>(toRead, input_.size()));
       std::copy_n(input_.begin(), take, op.in);
       input_.erase(input_.begin(), input_.begin() + take);
       op.done = take;
       op.lastByte = now;
-      if (take == toRead || returnAtOnce || (firstByteEnds && take > 0)) {
+      if (rules::ReadSatisfied(plan, toRead, take)) {
         if (read != nullptr) {
           *read = take;
         }
@@ -429,16 +408,12 @@ BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
       }
     }
     if (vanished_) {
-      CompleteOverlapped(overlapped, kDeviceGone, op.done);
-      SetLastError(kDeviceGone);
+      CompleteOverlapped(overlapped, rules::kGonePortError, op.done);
+      SetLastError(rules::kGonePortError);
       return FALSE;
     }
-    if (firstByteEnds) {
-      op.deadline = now + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
-    } else if (const std::uint64_t total = std::uint64_t{t.ReadTotalTimeoutMultiplier} * toRead +
-                                           t.ReadTotalTimeoutConstant;
-               total > 0) {
-      op.deadline = now + std::chrono::milliseconds(total);
+    if (plan.total) {
+      op.deadline = now + *plan.total;
     }
     reads_.push_back(op);
   }
@@ -460,10 +435,8 @@ BOOL HostPort::StartWrite(const void* buffer, DWORD toWrite, DWORD* written,
     op.thread = GetCurrentThreadId();
     op.out = static_cast<const BYTE*>(buffer);
     op.count = toWrite;
-    const std::uint64_t total = std::uint64_t{timeouts_.WriteTotalTimeoutMultiplier} * toWrite +
-                                timeouts_.WriteTotalTimeoutConstant;
-    if (total > 0) {
-      op.deadline = Clock::now() + std::chrono::milliseconds(total);
+    if (const auto limit = rules::WriteLimit(timeouts_, toWrite)) {
+      op.deadline = Clock::now() + *limit;
     }
     const bool first = writes_.empty();
     writes_.push_back(op);
@@ -511,7 +484,7 @@ BOOL HostPort::CancelIo(OVERLAPPED* overlapped, DWORD threadId) {
   }
   if (wait_ && matches(*wait_)) {
     found = true;
-    CompleteWaitLocked(ERROR_OPERATION_ABORTED, 0);
+    CompleteWaitLocked(rules::kAbortedError, 0);
   }
   // CancelIo of the calling thread succeeds with nothing to cancel; CancelIoEx does not.
   if (!found && (overlapped != nullptr || threadId == 0)) {
@@ -532,13 +505,13 @@ BOOL HostPort::ClearCommError(DWORD* errors, COMSTAT* status) {
   PullInputLocked();
   RefreshLineStateLocked();
   if (vanished_) {
-    SetLastError(kDeviceGone);
+    SetLastError(rules::kGonePortError);
     return FALSE;
   }
+  const DWORD flags = errors_.Take();
   if (errors != nullptr) {
-    *errors = errors_;
+    *errors = flags;
   }
-  errors_ = 0;
   if (status != nullptr) {
     *status = COMSTAT{};
     int kernelIn = 0;
@@ -561,20 +534,21 @@ BOOL HostPort::PurgeComm(DWORD flags) {
   if (!UsableLocked()) {
     return FALSE;
   }
-  if ((flags & ~(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) != 0) {
+  const auto plan = rules::PlanPurge(flags);
+  if (!plan) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if ((flags & PURGE_TXABORT) != 0) {
+  if (plan->abortWrites) {
     AbortLocked(writes_);
   }
-  if ((flags & PURGE_RXABORT) != 0) {
+  if (plan->abortReads) {
     AbortLocked(reads_);
   }
-  if ((flags & PURGE_TXCLEAR) != 0) {
+  if (plan->clearOutput) {
     tcflush(fd_, TCOFLUSH);
   }
-  if ((flags & PURGE_RXCLEAR) != 0) {
+  if (plan->clearInput) {
     input_.clear();
     tcflush(fd_, TCIFLUSH);
   }
@@ -646,11 +620,11 @@ BOOL HostPort::GetCommModemStatus(DWORD& status) {
 
 bool HostPort::UsableLocked() {
   if (closed_) {
-    SetLastError(ERROR_INVALID_HANDLE);
+    SetLastError(rules::kClosedPortError);
     return false;
   }
   if (vanished_) {
-    SetLastError(kDeviceGone);
+    SetLastError(rules::kGonePortError);
     return false;
   }
   return true;
@@ -661,7 +635,7 @@ bool HostPort::UsableLocked() {
 DWORD HostPort::IoctlErrorLocked(int error) {
   if (DeviceGone(error)) {
     VanishLocked();
-    return kDeviceGone;
+    return rules::kGonePortError;
   }
   if (error == ENOTTY || error == EINVAL || error == EOPNOTSUPP) {
     return ERROR_NOT_SUPPORTED;
@@ -766,11 +740,10 @@ void HostPort::ServeWritesLocked() {
 // Read and write time-outs: a read ends with what it has once its total time is up or, after
 // its first byte, when the line has been quiet for the interval.
 void HostPort::ExpireLocked(Clock::time_point now) {
-  const DWORD interval = timeouts_.ReadIntervalTimeout;
+  const auto interval = rules::PlanRead(timeouts_, 0).interval;
   for (auto it = reads_.begin(); it != reads_.end();) {
-    const bool quiet = it == reads_.begin() && it->done > 0 && interval != 0 &&
-                       interval != kMaxDword &&
-                       now - it->lastByte >= std::chrono::milliseconds(interval);
+    const bool quiet =
+        it == reads_.begin() && it->done > 0 && interval && now - it->lastByte >= *interval;
     if (quiet || (it->deadline && now >= *it->deadline)) {
       CompleteOverlapped(it->overlapped, NO_ERROR, it->done);
       it = reads_.erase(it);
@@ -789,10 +762,7 @@ void HostPort::ExpireLocked(Clock::time_point now) {
 }
 
 void HostPort::NoteEventsLocked(DWORD events) {
-  history_ |= events & eventMask_;
-  if (wait_ && history_ != 0) {
-    const DWORD seen = history_;
-    history_ = 0;
+  if (const DWORD seen = events_.Raise(events, wait_.has_value()); seen != 0) {
     CompleteWaitLocked(NO_ERROR, seen);
   }
 }
@@ -835,9 +805,7 @@ void HostPort::RefreshLineStateLocked() {
       flags |= now.brk != counters_.brk ? CE_BREAK : 0;
       counters_ = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun,
                    now.cts,   now.dsr,     now.dcd,    now.rng};
-      errors_ |= flags;
-      events |= (flags & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) != 0 ? EV_ERR : 0;
-      events |= (flags & CE_BREAK) != 0 ? EV_BREAK : 0;
+      events |= errors_.Add(flags);
     } else if (DeviceGone(errno)) {
       VanishLocked();
       return;
@@ -859,9 +827,9 @@ bool HostPort::TickWantedLocked() const {
   if (!wait_) {
     return false;
   }
-  return ((eventMask_ & kModemEvents) != 0 && modemLines_ && !lineWatchActive_) ||
-         ((eventMask_ & kLineEvents) != 0 && counting_) ||
-         ((eventMask_ & EV_TXEMPTY) != 0 && txPending_);
+  const DWORD mask = events_.Mask();
+  return ((mask & kModemEvents) != 0 && modemLines_ && !lineWatchActive_) ||
+         ((mask & kLineEvents) != 0 && counting_) || ((mask & EV_TXEMPTY) != 0 && txPending_);
 }
 
 int HostPort::PollTimeoutLocked(Clock::time_point now) const {
@@ -871,9 +839,9 @@ int HostPort::PollTimeoutLocked(Clock::time_point now) const {
       next = t;
     }
   };
-  const DWORD interval = timeouts_.ReadIntervalTimeout;
-  if (!reads_.empty() && reads_.front().done > 0 && interval != 0 && interval != kMaxDword) {
-    consider(reads_.front().lastByte + std::chrono::milliseconds(interval));
+  const auto interval = rules::PlanRead(timeouts_, 0).interval;
+  if (!reads_.empty() && reads_.front().done > 0 && interval) {
+    consider(reads_.front().lastByte + *interval);
   }
   for (const auto& op : reads_) {
     if (op.deadline) {
@@ -905,12 +873,12 @@ void HostPort::VanishLocked() {
   vanished_ = true;
   for (auto* ops : {&reads_, &writes_}) {
     for (const auto& op : *ops) {
-      CompleteOverlapped(op.overlapped, kAbortedByRemoval, op.done);
+      CompleteOverlapped(op.overlapped, rules::kAbortedError, op.done);
     }
     ops->clear();
   }
   if (wait_) {
-    CompleteWaitLocked(kAbortedByRemoval, 0);
+    CompleteWaitLocked(rules::kAbortedError, 0);
   }
 }
 
@@ -922,7 +890,7 @@ void HostPort::CompleteWaitLocked(DWORD error, DWORD events) {
 
 void HostPort::AbortLocked(std::deque<Op>& ops) {
   for (const auto& op : ops) {
-    CompleteOverlapped(op.overlapped, ERROR_OPERATION_ABORTED, op.done);
+    CompleteOverlapped(op.overlapped, rules::kAbortedError, op.done);
   }
   ops.clear();
 }

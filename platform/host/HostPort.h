@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/CommDriverRules.h"
 #include "platform/DeviceWorld.h"
 #include "platform/host/HostLineWatch.h"
 
@@ -125,9 +126,8 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   DCB dcb_{};
   bool dcbSet_ = false;
   COMMTIMEOUTS timeouts_{};
-  DWORD eventMask_ = 0;
-  DWORD history_ = 0;  // events seen since the last wait took them
-  DWORD errors_ = 0;   // CE_ flags not yet taken by ClearCommError
+  rules::CommEvents events_;
+  rules::CommErrors errors_;
   std::deque<BYTE> input_;
   std::size_t inputCapacity_ = 4096;
   std::deque<Op> reads_;
