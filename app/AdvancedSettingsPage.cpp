@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "app/PortFactsText.h"
+#include "discovery/ExistingSerialPorts.h"
+
 using namespace win;
 
 namespace {
@@ -44,6 +47,7 @@ std::string ReadText(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property) {
 QLabel* ValueLabel(const std::string& text) {
   auto* label = new QLabel(QString::fromStdString(text));
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->setWordWrap(text.size() > 80);  // the hints are sentences
   return label;
 }
 
@@ -105,7 +109,10 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   form->addRow(QStringLiteral("Порт:"), ValueLabel(name));
   form->addRow(QStringLiteral("Описание:"), ValueLabel(description));
   const std::vector<DeviceSetting> settings = DeviceSettingsOf(list, data);
-  for (const auto& [label, value] : DescribeDevice(list, data)) {
+  TFactLines lines = DescribeDevice(list, data);
+  const TFactLines status = StatusFactLines(PortFactsOf(ExtractPortName(name)));
+  lines.insert(lines.end(), status.begin(), status.end());
+  for (const auto& [label, value] : lines) {
     const bool editable = std::any_of(settings.begin(), settings.end(),
                                       [&](const DeviceSetting& s) { return s.label == label; });
     if (!editable) {

@@ -5,6 +5,7 @@
 
 #include "app/Application.h"
 #include "app/Colors.h"
+#include "discovery/ExistingSerialPorts.h"
 
 TFrame2::TFrame2(QWidget* parent) : QScrollArea(parent), Content_(new QWidget), Layout_(nullptr) {
   setFrameShape(QFrame::NoFrame);
@@ -27,7 +28,7 @@ TFrame2::TFrame2(QWidget* parent) : QScrollArea(parent), Content_(new QWidget), 
 }
 
 void TFrame2::AddPortRow(const TAPort& port) {
-  auto* row = new TPortRow(port, Content_);
+  auto* row = new TPortRow(port, win::PortFactsOf(port.PortName), Content_);
   row->hide();
   // The click is handled after the mouse event has ended: the settings page runs a modal loop
   // in which a new scan may destroy the row that was clicked.

@@ -16,7 +16,8 @@ class TFrame2 : public QScrollArea {
  public:
   explicit TFrame2(QWidget* parent = nullptr);
 
-  // Adds the port's row below the rows already there; it becomes visible complete.
+  // Adds the port's row below the rows already there, with what the device world knows of the
+  // port now; it becomes visible complete.
   void AddPortRow(const TAPort& port);
   // Removes and destroys every row, first to last.
   void ClearRows();

@@ -5,6 +5,7 @@
 
 #include "app/Colors.h"
 #include "app/Pictures.h"
+#include "app/PortFactsText.h"
 #include "discovery/ExistingSerialPorts.h"
 
 namespace {
@@ -52,8 +53,10 @@ void TGlyphCell::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
 }
 
-TPortRow::TPortRow(const TAPort& port, QWidget* parent) : QWidget(parent), Key_(port.PortName) {
+TPortRow::TPortRow(const TAPort& port, const win::PortFacts& facts, QWidget* parent)
+    : QWidget(parent), Key_(port.PortName), Facts_(facts) {
   setFixedHeight(kHeight);
+  setToolTip(QString::fromStdString(PortToolTip(facts)));
   setAutoFillBackground(true);
   QPalette colours = palette();
   colours.setColor(QPalette::Window, WindowColor());
@@ -63,7 +66,7 @@ TPortRow::TPortRow(const TAPort& port, QWidget* parent) : QWidget(parent), Key_(
   SettingsCell_ = new TGlyphCell(kSettingsImage, true, this);
   auto* descriptionCell = new TTextCell(CellText(port.Description), this);
   auto* stateGlyph = new TGlyphCell(StateImageIndex(port.AdapterType, port.Busy), false, this);
-  auto* stateCell = new TTextCell(CellText(port.Busy ? "Занят" : "Свободен"), this);
+  auto* stateCell = new TTextCell(CellText(PortStateText(port.Busy, facts)), this);
   auto* adapterCell = new TTextCell(CellText(AdapterText(port.AdapterType, port.Busy)), this);
   Cells_ = {portCell, SettingsCell_, descriptionCell, stateGlyph, stateCell, adapterCell};
 
@@ -87,6 +90,8 @@ TPortRowView TPortRow::View() const {
   view.State = text(4);
   view.Adapter = text(5);
   view.StateImage = static_cast<const TGlyphCell*>(Cells_[3])->ImageIndex();
+  view.ToolTip = toolTip().toStdString();
+  view.Facts = Facts_;
   return view;
 }
 

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/Additions.h"
+
 class TAPort;
 
 // A text cell: two leading blanks, left-aligned, centred vertically, cut off at the right edge,
@@ -53,6 +55,8 @@ struct TPortRowView {
   std::string Key;
   std::string Port, Description, State, Adapter;  // the cell texts as shown
   int StateImage = 0;
+  std::string ToolTip;
+  win::PortFacts Facts;  // what the device world knew of the port when the row was built
 };
 
 class TPortRow : public QWidget {
@@ -63,9 +67,12 @@ class TPortRow : public QWidget {
   static constexpr std::array<int, 6> kCellWidths = {48, 28, 200, 28, 80, 140};
   static constexpr int kSettingsImage = 5;
 
-  TPortRow(const TAPort& port, QWidget* parent);
+  // `facts`: what the device world knows of the port, for the state text and the tool tip.
+  TPortRow(const TAPort& port, const win::PortFacts& facts, QWidget* parent);
 
   const std::string& Key() const { return Key_; }
+  // The port was refused for missing rights: its settings page still opens, to say so.
+  bool AccessDenied() const { return Facts_.access == win::PortAccess::Denied; }
   TPortRowView View() const;
   TGlyphCell& SettingsCell() const { return *SettingsCell_; }
   // The cells, left to right.
@@ -77,6 +84,7 @@ class TPortRow : public QWidget {
 
  private:
   std::string Key_;
+  win::PortFacts Facts_;
   std::array<QWidget*, 6> Cells_{};
   TGlyphCell* SettingsCell_ = nullptr;
 };

@@ -324,7 +324,8 @@ void TForm1::ButtonEdit1ButtonClick(QWidget* sender) {
     return;
   }
   const TAPort& port = PortList_->Object(index);
-  if (!port.Busy) {
+  // A port refused for missing rights opens its page, which says what to do about them.
+  if (!port.Busy || row->AccessDenied()) {
     ShowAdvancedSettings(port.DeviceIndex);
   }
 }

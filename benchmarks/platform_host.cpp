@@ -1,15 +1,22 @@
-// The host world: enumerating a fake sysfs of 64 ports, and an echo round trip on a pty pair
-// through the raw comm calls (WriteFile "U", the far end echoes it, the overlapped ReadFile
-// completes), reported as p50 / p99 in microseconds.
+// The host world: the search for port holders over a fake /proc of 2,000 processes, a full
+// discovery scan of a fake sysfs of 64 ports (with the number of sysfs walks it makes), and an
+// echo round trip on a pty pair through the raw comm calls (WriteFile "U", the far end echoes
+// it, the overlapped ReadFile completes), reported as p50 / p99 in microseconds.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "discovery/ExistingSerialPorts.h"
+#include "discovery/ScanMessages.h"
+#include "platform/devices/DeviceWorldRegistry.h"
+#include "platform/host/HostHolders.h"
 #include "platform/host/HostWorld.h"
 #include "testing/HostFakeTree.h"
 #include "testing/HostPty.h"
@@ -34,45 +41,106 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& samples) {
   state.counters["p99_us"] = at(0.99);
 }
 
-void BM_EnumerateFakeSysfs64Ports(benchmark::State& state) {
-  FakeHostTree tree;
-  for (int i = 0; i < 32; ++i) {
-    tree.AddNative("ttyS" + std::to_string(i), "4");
-    tree.AddUsb(UsbAdapter()
-                    .Node("ttyUSB" + std::to_string(i))
-                    .Bus("1-" + std::to_string(i + 1))
-                    .Serial("SN" + std::to_string(i)));
+// A fake sysfs of 64 ports (32 native, 32 USB; no node in /dev, so every busy test fails at
+// once) and a fake /proc of 2,000 processes with 20 open files each, one of which holds a port.
+class FakeMachine {
+ public:
+  static constexpr int kProcesses = 2000;
+  static constexpr int kFilesEach = 20;
+
+  FakeMachine() {
+    for (int i = 0; i < 32; ++i) {
+      tree.AddNative("ttyS" + std::to_string(i), "4");
+      tree.AddUsb(UsbAdapter()
+                      .Node("ttyUSB" + std::to_string(i))
+                      .Bus("1-" + std::to_string(i + 1))
+                      .Serial("SN" + std::to_string(i)));
+    }
+    tree.UseFakeProc();
+    for (int pid = 1000; pid < 1000 + kProcesses; ++pid) {
+      std::vector<std::string> files = {"/dev/null", "/dev/null", "/dev/null"};
+      while (files.size() < kFilesEach) {
+        const int n = static_cast<int>(files.size()) + pid;
+        files.push_back(n % 3 == 0   ? "socket:[" + std::to_string(n) + "]"
+                        : n % 3 == 1 ? "pipe:[" + std::to_string(n) + "]"
+                                     : "/usr/lib/x86_64-linux-gnu/lib" + std::to_string(n) + ".so");
+      }
+      if (pid == 1000 + kProcesses / 2) {
+        files.back() = (tree.Dev() / "ttyUSB7").string();
+      }
+      tree.AddProcess(pid, "proc" + std::to_string(pid), files);
+    }
   }
-  HostWorld world(tree.Paths());
-  GUID guid{};
-  world.ClassGuidsFromName("Ports", &guid, 1, nullptr);
+
+  FakeHostTree tree;
+};
+
+// The look at /proc that a walk makes once for all its ports.
+void BM_HolderSearchFakeProc(benchmark::State& state) {
+  FakeMachine machine;
+  std::vector<std::string> nodes;
+  for (const auto& port : HostWorld(machine.tree.Paths()).Ports()) {
+    nodes.push_back(port.devicePath);
+  }
+  const win::host::HostHolders holders(machine.tree.Proc().string());
+  std::size_t found = 0;
+  for (auto _ : state) {
+    found = holders.Find(nodes).size();
+  }
+  if (found != 1) {
+    state.SkipWithError("the holder was not found");
+  }
+  state.counters["processes"] = FakeMachine::kProcesses;
+  state.counters["ports"] = static_cast<double>(nodes.size());
+}
+BENCHMARK(BM_HolderSearchFakeProc)->Unit(benchmark::kMillisecond);
+
+// Frees every record discovery sends.
+class DiscardingWindow : public MessageTarget {
+ public:
+  LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override {
+    if (message == WM_PORT_FOUND) {
+      const std::unique_ptr<TAPort> record(reinterpret_cast<TAPort*>(lParam));
+      ++found;
+    }
+    return 0;
+  }
+  void PostToQueue(UINT, WPARAM, LPARAM) override {}
+  int found = 0;
+};
+
+// Discovery's whole walk over the fake machine: the device list, a busy test per port, the
+// properties; sysfs should be walked once per scan.
+void BM_FullScanFakeSysfs64Ports(benchmark::State& state) {
+  FakeMachine machine;
+  auto world = std::make_shared<HostWorld>(machine.tree.Paths());
+  InstallDeviceWorld(world);
+  DiscardingWindow window;
+  const HWND handle = RegisterMessageTarget(&window, false);
+  const std::uint64_t walksBefore = world->Walks();
   std::vector<double> samples;
   for (auto _ : state) {
+    window.found = 0;
     const auto start = std::chrono::steady_clock::now();
-    HDEVINFO list = world.GetClassDevs(&guid, nullptr, DIGCF_PRESENT);
-    SP_DEVINFO_DATA data{};
-    data.cbSize = sizeof data;
-    char name[256];
-    DWORD count = 0;
-    for (DWORD i = 0; world.EnumDeviceInfo(list, i, &data); ++i) {
-      world.GetDeviceRegistryProperty(list, &data, SPDRP_FRIENDLYNAME, nullptr,
-                                      reinterpret_cast<BYTE*>(name), sizeof name, nullptr);
-      world.GetDeviceRegistryProperty(list, &data, SPDRP_ENUMERATOR_NAME, nullptr,
-                                      reinterpret_cast<BYTE*>(name), sizeof name, nullptr);
-      ++count;
-    }
-    world.DestroyDeviceInfoList(list);
+    EnumerateSerialPorts(handle);
     samples.push_back(
-        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count());
-    if (count != 64) {
-      state.SkipWithError("the fake tree did not give 64 ports");
+    if (window.found != 64) {
+      state.SkipWithError("the scan did not report 64 ports");
       break;
     }
   }
-  ReportPercentiles(state, samples);
+  state.counters["walks_per_scan"] = static_cast<double>(world->Walks() - walksBefore) /
+                                     static_cast<double>(std::max<std::size_t>(samples.size(), 1));
+  UnregisterMessageTarget(handle);
+  InstallDeviceWorld(CreateDeviceWorld(DeviceWorldKind::Bench));
+  std::sort(samples.begin(), samples.end());
+  if (!samples.empty()) {
+    state.counters["p50_ms"] = samples[samples.size() / 2];
+  }
 }
-BENCHMARK(BM_EnumerateFakeSysfs64Ports)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullScanFakeSysfs64Ports)->Unit(benchmark::kMillisecond);
 
 void BM_PtyEchoRoundTrip(benchmark::State& state) {
   FakeHostTree tree;

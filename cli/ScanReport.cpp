@@ -5,11 +5,18 @@
 #include <stdexcept>
 
 #include "app/PortContainerFrame.h"
+#include "app/PortFactsText.h"
 #include "app/PortList.h"
 #include "app/Unit1.h"
 #include "platform/Additions.h"
 
 namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json TextOrNull(const std::string& text) {
+  return text.empty() ? Json() : Json(text);
+}
 
 // The cells start with two blanks in the window; the report does not.
 std::string CellText(const std::string& text) {
@@ -79,25 +86,32 @@ std::vector<ScanRow> CollectScanRows(const TForm1& form) {
     row.DeviceIndex = port.DeviceIndex;
     row.Busy = port.Busy;
     row.AdapterType = port.AdapterType;
-    row.Node = win::DeviceNodeOf(port.PortName);
+    row.Facts = view.Facts;
     rows.push_back(std::move(row));
   }
   return rows;
 }
 
 std::string FormatScanText(const std::vector<ScanRow>& rows) {
-  // The device node column only where the device world knows nodes.
-  const bool nodes =
-      std::any_of(rows.begin(), rows.end(), [](const ScanRow& row) { return !row.Node.empty(); });
+  // The device node and holder columns only where the device world knows them.
+  const auto any = [&rows](auto&& known) { return std::any_of(rows.begin(), rows.end(), known); };
+  const bool nodes = any([](const ScanRow& row) { return !row.Facts.node.empty(); });
+  const bool holders = any([](const ScanRow& row) { return !HolderSummary(row.Facts).empty(); });
   std::vector<std::string> header = {"Порт", "Название", "Состояние", "Тип адаптера"};
   if (nodes) {
     header.push_back("Устройство");
+  }
+  if (holders) {
+    header.push_back("Кем занят");
   }
   std::vector<std::vector<std::string>> table = {header};
   for (const ScanRow& row : rows) {
     table.push_back({row.Port, row.Description, row.State, row.Adapter});
     if (nodes) {
-      table.back().push_back(row.Node);
+      table.back().push_back(row.Facts.node);
+    }
+    if (holders) {
+      table.back().push_back(HolderSummary(row.Facts));
     }
     for (std::string& cell : table.back()) {
       cell = TableCell(cell);
@@ -133,9 +147,23 @@ std::string FormatScanJson(const std::vector<ScanRow>& rows) {
     port["state"] = row.State;
     port["adapterType"] = row.AdapterType;
     port["adapter"] = row.Adapter;
-    if (!row.Node.empty()) {
-      port["node"] = row.Node;
+    const win::PortFacts& facts = row.Facts;
+    port["node"] = TextOrNull(facts.node);
+    port["byId"] = TextOrNull(facts.byId);
+    port["driver"] = TextOrNull(facts.driver);
+    port["vid"] = TextOrNull(facts.vendorId);
+    port["pid"] = TextOrNull(facts.productId);
+    port["serial"] = TextOrNull(facts.serial);
+    port["console"] = facts.console;
+    port["heldBy"] = nullptr;
+    if (facts.heldBy) {
+      port["heldBy"] = {{"pid", facts.heldBy->pid > 0 ? Json(facts.heldBy->pid) : Json()},
+                        {"name", TextOrNull(facts.heldBy->name)},
+                        {"user", TextOrNull(facts.heldBy->user)}};
     }
+    port["access"] = facts.access == win::PortAccess::Granted  ? Json("granted")
+                     : facts.access == win::PortAccess::Denied ? Json("denied")
+                                                               : Json();
     array.push_back(std::move(port));
   }
   // Texts from devices may hold bytes that are not UTF-8; they are replaced, not fatal.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Additions.h"
+
 class TForm1;
 
 struct ScanRow {
@@ -14,16 +16,16 @@ struct ScanRow {
   std::int32_t DeviceIndex = 0;
   bool Busy = false;
   std::int32_t AdapterType = 0;
-  std::string State;    // "Занят" or "Свободен", as in the row
-  std::string Adapter;  // the row's adapter text, possibly empty
-  std::string Node;     // the device node, where the device world knows one
+  std::string State;  // "Занят", "Нет доступа" or "Свободен", as in the row
+  std::string Adapter;   // the row's adapter text, possibly empty
+  win::PortFacts Facts;  // what the device world knew of the port when its row was built
 };
 
 // The rows of the window's last scan, in their order, with the records behind them.
 std::vector<ScanRow> CollectScanRows(const TForm1& form);
 
-// One line per port: port, description, state, adapter text and device node, in aligned
-// columns under a header line.
+// One line per port: port, description, state, adapter text, and where the device world knows
+// them the device node and the holder, in aligned columns under a header line.
 std::string FormatScanText(const std::vector<ScanRow>& rows);
 // A JSON array with one object per port.
 std::string FormatScanJson(const std::vector<ScanRow>& rows);

@@ -8,8 +8,10 @@
 //  know of a device beyond the device-setup properties.
 // =============================================================================================
 
+#include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -133,9 +135,38 @@ std::vector<DeviceSetting> DeviceSettingsOf(HDEVINFO list, PSP_DEVINFO_DATA data
 // ERROR_FILE_NOT_FOUND when the device went away, ERROR_GEN_FAILURE when the driver refused.
 BOOL ChangeDeviceSetting(HDEVINFO list, PSP_DEVINFO_DATA data, const std::string& key, int value);
 
-// The device node behind a port name ("/dev/ttyUSB0"), where the device world knows one; empty
-// otherwise (the bench, Windows).
-std::string DeviceNodeOf(const std::string& portName);
+// A program that holds a port, as far as the device world can see it.
+struct PortHolder {
+  long pid = 0;      // 0 when not known
+  std::string name;  // the program's name, where known
+  std::string user;  // its user, when that is not the user of this program
+};
+
+// How the last open of a port went, as far as rights are concerned.
+enum class PortAccess : std::uint8_t { Unknown, Granted, Denied };
+
+// What the device world knows of a port beyond its device-setup properties: where it lives, who
+// holds it or why it could not be opened, and what the user can do about it. Empty fields are
+// not known; a world without such knowledge gives empty facts.
+struct PortFacts {
+  std::string node;  // the device node ("/dev/ttyUSB0")
+  std::string byId;  // its name in /dev/serial/by-id
+  std::string driver;
+  std::string vendorId;  // USB vendor and product IDs, four hex digits each
+  std::string productId;
+  std::string serial;    // the USB serial number
+  bool console = false;  // the port is the system console
+  bool held = false;     // another program holds it: the last open was refused untried
+  std::optional<PortHolder> heldBy;
+  PortAccess access = PortAccess::Unknown;
+  std::string group;  // the node's group, when access was denied
+  std::string hint;   // what the user can do about a holder or missing rights
+  // The world's own description of the device, as (label, value) pairs (the bench's).
+  std::vector<std::pair<std::string, std::string>> details;
+};
+
+// The facts of a port found by the last walk of the device list.
+PortFacts PortFactsOf(const std::string& portName);
 
 // "msports.dll": the serial class installer's advanced-settings page. Where the system has
 // none, the application registers its own page under this export name.

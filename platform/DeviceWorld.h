@@ -64,8 +64,8 @@ class DeviceWorld {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // The device node behind a port name, where this world has one.
-  virtual std::string DeviceNode(std::string_view /*portName*/) { return {}; }
+  // What this world knows of a port of its last device list beyond its properties.
+  virtual PortFacts Facts(std::string_view /*portName*/) { return {}; }
 };
 
 }  // namespace win

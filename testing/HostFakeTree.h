@@ -1,6 +1,7 @@
 #pragma once
-// A fake sysfs, /dev and lock directory in a temporary folder, laid out as the kernel lays out
-// the real ones, for the host world's tests and benchmarks.
+// A fake sysfs, /dev, lock directory and, where asked for, /proc in a temporary folder, laid out
+// as the kernel lays out the real ones, for the host world's tests and benchmarks. Without a
+// fake /proc the world looks at the real one, where test processes can hold ports.
 
 #include <stdlib.h>
 
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/host/HostWorld.h"
 
@@ -61,14 +63,34 @@ class FakeHostTree {
   std::filesystem::path Dev() const { return root_ / "dev"; }
   std::filesystem::path Lock() const { return root_ / "lock"; }
 
+  std::filesystem::path Proc() const { return root_ / "proc"; }
+
   HostPaths Paths() const {
     HostPaths paths;
     paths.sysfsRoot = Sys().string();
     paths.devDir = Dev().string();
+    paths.procDir = fakeProc_ ? Proc().string() : "/proc";
     paths.lockDirs = {Lock().string()};
     paths.watchHotplug = false;
     return paths;
   }
+
+  // From now on the world looks at a fake /proc: no processes and an empty lock table.
+  void UseFakeProc() {
+    fakeProc_ = true;
+    Write(Proc() / "locks", "");
+  }
+  // A process of the fake /proc with its name and the files it has open (descriptors 0, 1, ...).
+  void AddProcess(int pid, const std::string& name, const std::vector<std::string>& openFiles) {
+    const auto dir = Proc() / std::to_string(pid);
+    Write(dir / "comm", name);
+    std::filesystem::create_directories(dir / "fd");
+    for (std::size_t fd = 0; fd < openFiles.size(); ++fd) {
+      std::filesystem::create_symlink(openFiles[fd], dir / "fd" / std::to_string(fd));
+    }
+  }
+  // Lines of the fake /proc/locks, as the kernel writes them.
+  void SetLocks(const std::string& lines) { Write(Proc() / "locks", lines); }
 
   void AddUsb(const UsbAdapter& a) {
     const auto usb = Sys() / "devices/pci0000:00/0000:00:14.0/usb1" / a.busPath;
@@ -119,6 +141,21 @@ class FakeHostTree {
     const auto device = Sys() / "devices/platform/fe201000.serial";
     Driver(device, "amba", driver);
     ClassEntry(node, device, "83");
+  }
+
+  // A Bluetooth RFCOMM port with its link up: the tty hangs off the connection, below the
+  // Bluetooth controller, which here is a USB dongle.
+  void AddConnectedRfcomm(const std::string& node) {
+    const auto usb = Sys() / "devices/pci0000:00/0000:00:14.0/usb1/1-9";
+    Write(usb / "idVendor", "8087");
+    Write(usb / "idProduct", "0a2b");
+    const auto hci = usb / "1-9:1.0/bluetooth/hci0";
+    Driver(usb / "1-9:1.0", "usb", "btusb");
+    const auto connection = hci / "hci0:11";
+    std::filesystem::create_directories(connection);
+    std::filesystem::create_directory_symlink(Sys() / "class/bluetooth", connection / "subsystem");
+    std::filesystem::create_directories(Sys() / "class/bluetooth");
+    ClassEntry(node, connection, std::nullopt);
   }
 
   // A tty with no device behind it (virtual consoles, ptmx), or an unbound RFCOMM port.
@@ -174,6 +211,7 @@ class FakeHostTree {
   }
 
   std::filesystem::path root_;
+  bool fakeProc_ = false;
 };
 
 }  // namespace win::host::testing

@@ -46,7 +46,7 @@ TEST(PortRowTest, TextsAndStateIconFollowTypeAndBusyFlag) {
   };
   for (const Case& c : cases) {
     TAPort port = MakeRecord("Communications Port (COM3)", c.type, c.busy);
-    TPortRow row(port, nullptr);
+    TPortRow row(port, {}, nullptr);
     port.AdapterType = 99;  // a later change of the record does not reach the row
     const TPortRowView view = row.View();
     SCOPED_TRACE(testing::Message() << "type " << c.type << " busy " << c.busy);
@@ -64,7 +64,7 @@ TEST(PortRowTest, CellsKeepTheirWidthsWhateverTheText) {
   const TAPort longName = MakeRecord(std::string(300, 'W') + " (COM12)", 0, false);
   const TAPort noName = MakeRecord("COM emulator", -1, true);  // empty port name and description
   for (const TAPort* port : {&longName, &noName}) {
-    TPortRow row(*port, nullptr);
+    TPortRow row(*port, {}, nullptr);
     row.resize(544, TPortRow::kHeight);
     EXPECT_EQ(row.height(), 19);
     const int rights[] = {48, 76, 276, 304, 384, 524};
@@ -73,7 +73,7 @@ TEST(PortRowTest, CellsKeepTheirWidthsWhateverTheText) {
       EXPECT_EQ(row.Cell(i)->height(), 19);
     }
   }
-  TPortRow empty(noName, nullptr);
+  TPortRow empty(noName, {}, nullptr);
   EXPECT_EQ(empty.View().Port, "  ");
   EXPECT_EQ(empty.View().Description, "  ");
 }

@@ -99,6 +99,10 @@ TEST(ScanCommandTest, PrintsTheRowsOfTheWindowInTheirOrderAsTextAndJson) {
     EXPECT_NE(friendly.find("(" + window[i].Key + ")"), std::string::npos) << friendly;
     EXPECT_TRUE(port.at("deviceIndex").is_number_integer());
     EXPECT_TRUE(port.at("adapterType").is_number_integer());
+    // The bench knows no device nodes, holders or rights: the fields are there, and null.
+    for (const char* key : {"node", "byId", "driver", "vid", "pid", "serial", "heldBy", "access"}) {
+      EXPECT_TRUE(port.at(key).is_null()) << key;
+    }
   }
   // The adapter code and its text agree, whatever the probe found.
   for (const nlohmann::json& port : ports) {
@@ -250,6 +254,7 @@ TEST(ScanReportTest, TextColumnsAlignOnCharactersNotBytes) {
   rows[0].Port = "COM1";
   rows[0].Description = "Порт";
   rows[0].State = "Занят";
+  rows[0].Facts.heldBy = win::PortHolder{4242, "minicom", "anna"};
   rows[1].Port = "COM10";
   rows[1].Description = "Port";
   rows[1].State = "Свободен";
@@ -267,7 +272,10 @@ TEST(ScanReportTest, TextColumnsAlignOnCharactersNotBytes) {
   };
   EXPECT_EQ(column(lines[1], "Занят"), column(lines[2], "Свободен"));
   EXPECT_EQ(column(lines[0], "Состояние"), column(lines[1], "Занят"));
-  EXPECT_EQ(lines[1].substr(lines[1].size() - std::string("Занят").size()), "Занят");
+  // The holder column, where one is known, names the program, its PID and its user.
+  EXPECT_EQ(column(lines[0], "Кем занят"), column(lines[1], "minicom"));
+  const std::string holder = "minicom (PID 4242, пользователь anna)";
+  EXPECT_EQ(lines[1].substr(lines[1].size() - holder.size()), holder);
 }
 
 TEST(ScanReportTest, LongAndHostileNamesAreCutInTheTextTableAndKeptWholeInJson) {

@@ -140,6 +140,17 @@ std::string StateText(const BenchDevice& device) {
   return "свободен";
 }
 
+// What the bench tells of a device beyond its name and description, on its settings page
+// (which shows those two itself) and in its row's tool tip.
+std::vector<std::pair<std::string, std::string>> Description(
+    const std::map<DWORD, Property>& properties, const BenchDevice& device) {
+  return {
+      {"Шина", PropertyText(properties, SPDRP_ENUMERATOR_NAME)},
+      {"Подключено", WiringSummary(device.device.wiring)},
+      {"Состояние", StateText(device)},
+  };
+}
+
 DWORD BroadcastType(const Device& device) {
   return device.portName.empty() ? DBT_DEVTYP_DEVICEINTERFACE : DBT_DEVTYP_PORT;
 }
@@ -330,13 +341,16 @@ class BenchWorldImpl final : public BenchWorld {
       return {};
     }
     std::lock_guard deviceLock(entry->device->mutex);
-    const BenchDevice& device = *entry->device;
-    // The page shows the friendly name and the description itself.
-    return {
-        {"Шина", PropertyText(entry->properties, SPDRP_ENUMERATOR_NAME)},
-        {"Подключено", WiringSummary(device.device.wiring)},
-        {"Состояние", StateText(device)},
-    };
+    return Description(entry->properties, *entry->device);
+  }
+
+  PortFacts Facts(std::string_view portName) override {
+    PortFacts facts;
+    if (const auto device = Find(portName)) {
+      std::lock_guard lock(device->mutex);
+      facts.details = Description(device->device.properties, *device);
+    }
+    return facts;
   }
 
   // -------------------------------------------------------------------------------------------

@@ -153,17 +153,19 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
   info.node = node;
   info.devicePath = (fs::path(dev_) / node).string();
 
-  std::error_code error;
-  const fs::path device = fs::canonical(entry / "device", error);
-  if (error) {
-    // Bluetooth RFCOMM ttys are ports even while no connection stands behind them.
-    if (!node.starts_with("rfcomm")) {
-      return std::nullopt;
-    }
+  // Bluetooth RFCOMM ttys are ports whether bound or connected. A connected one hangs below its
+  // controller, often a USB dongle, but is no USB port: it keeps its Bluetooth enumerator and
+  // the number its node gave it.
+  if (node.starts_with("rfcomm")) {
     info.enumerator = "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}";
     info.description = "Bluetooth RFCOMM, " + node;
     info.comNumber = aliases_.NumberFor(UniqueKey("node:" + node, node));
     return info;
+  }
+  std::error_code error;
+  const fs::path device = fs::canonical(entry / "device", error);
+  if (error) {
+    return std::nullopt;
   }
   // A serial-core port whose probe found no UART.
   const std::string uartType = ReadAttribute(entry / "type");
@@ -195,9 +197,6 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
       info.latencyTimer = ReadAttribute(device / "latency_timer");
       info.latencyTimerPath = (device / "latency_timer").string();
     }
-  } else if (subsystem == "bluetooth" || node.starts_with("rfcomm")) {
-    info.enumerator = "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}";
-    product = "Bluetooth RFCOMM";
   } else if (subsystem == "pnp" || subsystem == "acpi") {
     info.enumerator = "ACPI";
   } else if (subsystem.empty()) {

@@ -4,40 +4,16 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <utility>
+
+#include "platform/host/HostLockFile.h"
 
 namespace win::host {
 namespace {
-
-// Lock files hold the pid as ten ASCII digits (HDB style) or as a binary int (old Kermit style).
-pid_t LockFilePid(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    return -1;
-  }
-  const std::string content((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-  if (content.size() == sizeof(std::int32_t) &&
-      (content[0] < ' ' || static_cast<unsigned char>(content[0]) > '9')) {
-    std::int32_t pid = 0;
-    std::memcpy(&pid, content.data(), sizeof pid);
-    return pid;
-  }
-  char* end = nullptr;
-  const long pid = std::strtol(content.c_str(), &end, 10);
-  if (end == content.c_str() || pid <= 0 || pid > INT32_MAX) {
-    return -1;
-  }
-  return static_cast<pid_t>(pid);
-}
 
 bool ProcessAlive(pid_t pid) {
   return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
@@ -62,25 +38,20 @@ DWORD OpenError(int error) {
 
 }  // namespace
 
-HostLocks::HostLocks(std::vector<std::string> lockDirs,
-                     std::function<bool(const std::string&)> isConsole)
-    : lockDirs_(std::move(lockDirs)), isConsole_(std::move(isConsole)) {}
+HostLocks::HostLocks(std::vector<std::string> lockDirs) : lockDirs_(std::move(lockDirs)) {}
 
-bool HostLocks::LockFileLive(const std::string& node) const {
+std::optional<pid_t> HostLocks::LockFileHolder(const std::string& node) const {
   for (const auto& dir : lockDirs_) {
-    if (ProcessAlive(LockFilePid(dir + "/LCK.." + node))) {
-      return true;
+    const std::optional<pid_t> pid = ReadLockFilePid(dir + "/LCK.." + node);
+    if (pid && ProcessAlive(*pid)) {
+      return pid;
     }
   }
-  return false;
+  return std::nullopt;
 }
 
-OpenOutcome HostLocks::OpenExclusive(const std::string& devicePath, const std::string& node) const {
+OpenOutcome HostLocks::OpenExclusive(const std::string& devicePath) {
   OpenOutcome outcome;
-  if (IsConsole(node) || LockFileLive(node)) {
-    outcome.error = ERROR_ACCESS_DENIED;
-    return outcome;
-  }
   const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     outcome.error = OpenError(errno);
@@ -94,6 +65,7 @@ OpenOutcome HostLocks::OpenExclusive(const std::string& devicePath, const std::s
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
     const int error = errno;
+    tcflush(fd, TCOFLUSH);
     close(fd);
     outcome.error = OpenError(error == EWOULDBLOCK ? EBUSY : error);
     return outcome;

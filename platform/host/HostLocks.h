@@ -1,8 +1,11 @@
 #pragma once
-// Who holds a tty: the system console, a live UUCP-style lock file "LCK..<node>", an flock on the
-// node, or an exclusive open (TIOCEXCL). An open through here takes flock and TIOCEXCL itself.
+// Lock files and the open of a port: a live UUCP-style lock file "LCK..<node>" in any lock
+// directory holds the port; an open through here takes flock and TIOCEXCL itself, as other
+// well-behaved programs do.
 
-#include <functional>
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,21 +21,20 @@ struct OpenOutcome {
 
 class HostLocks {
  public:
-  HostLocks(std::vector<std::string> lockDirs, std::function<bool(const std::string&)> isConsole);
+  explicit HostLocks(std::vector<std::string> lockDirs);
 
-  // A lock file for the node whose process is alive. Stale files (dead or unreadable pid) and
-  // missing lock directories are ignored.
-  bool LockFileLive(const std::string& node) const;
-  bool IsConsole(const std::string& node) const { return isConsole_ && isConsole_(node); }
+  // The pid of a live process that a lock file names for the node, in the first lock directory
+  // that has one. Stale files (dead pid), unreadable or hostile ones and missing lock
+  // directories count as no lock.
+  std::optional<pid_t> LockFileHolder(const std::string& node) const;
 
-  // Opens `devicePath` (the node `node`) read-write, non-blocking, not as controlling tty, and
-  // makes it ours alone. ENOENT gives ERROR_FILE_NOT_FOUND; every sign of another holder gives
-  // ERROR_ACCESS_DENIED.
-  OpenOutcome OpenExclusive(const std::string& devicePath, const std::string& node) const;
+  // Opens `devicePath` read-write, non-blocking, not as controlling tty, and makes it ours
+  // alone. ENOENT gives ERROR_FILE_NOT_FOUND; a lock or exclusive open of another program
+  // (found only now, after the open) gives ERROR_ACCESS_DENIED.
+  static OpenOutcome OpenExclusive(const std::string& devicePath);
 
  private:
   std::vector<std::string> lockDirs_;
-  std::function<bool(const std::string&)> isConsole_;
 };
 
 }  // namespace win::host

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/host/HostHints.h"
 #include "platform/host/HostHotplug.h"
 #include "platform/host/HostLatencyTimer.h"
 #include "platform/host/HostPort.h"
@@ -22,8 +23,6 @@ namespace {
 constexpr GUID kPortsClass = {
     0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 constexpr char kPortsClassText[] = "{4d36e978-e325-11ce-bfc1-08002be10318}";
-
-thread_local bool lastOpenDeniedByPermissions = false;
 
 bool SameGuid(const GUID& a, const GUID& b) {
   return std::memcmp(&a, &b, sizeof(GUID)) == 0;
@@ -78,14 +77,17 @@ std::string UpperCase(std::string text) {
 
 HostWorld::HostWorld(HostPaths paths)
     : paths_(std::move(paths)),
-      locks_(paths_.lockDirs, [this](const std::string& node) { return IsConsole(node); }),
+      locks_(paths_.lockDirs),
+      holders_(paths_.procDir),
       enumerator_(paths_.sysfsRoot, paths_.devDir) {
-  // Listen first, so that no port arriving during the first scan goes unnoticed.
+  // Listen first, so that no port arriving during the first walk goes unnoticed.
   if (paths_.watchHotplug) {
     hotplug_ = std::make_unique<HostHotplug>([this](const Uevent& event) { HandleUevent(event); });
   }
   std::lock_guard lock(mutex_);
-  ScanLocked();
+  for (const auto& port : WalkLocked()) {
+    known_.insert(port.node);
+  }
 }
 
 HostWorld::~HostWorld() {
@@ -106,22 +108,66 @@ bool HostWorld::IsConsole(const std::string& node) const {
   return false;
 }
 
-std::vector<HostPortInfo> HostWorld::ScanLocked() {
-  auto ports = enumerator_.Scan();
-  known_.clear();
-  for (const auto& port : ports) {
-    known_.insert(port.node);
+// One walk of sysfs, and one look at /proc for who holds the ports found.
+std::vector<HostPortInfo> HostWorld::WalkLocked() {
+  lastWalk_ = enumerator_.Scan();
+  ++walks_;
+  std::vector<std::string> paths;
+  paths.reserve(lastWalk_.size());
+  for (const auto& port : lastWalk_) {
+    paths.push_back(port.devicePath);
   }
-  return ports;
+  const auto byPath = holders_.Find(paths);
+  walkHolders_.clear();
+  for (const auto& port : lastWalk_) {
+    if (const auto it = byPath.find(port.devicePath); it != byPath.end()) {
+      walkHolders_.emplace(port.node, it->second);
+    }
+  }
+  return lastWalk_;
+}
+
+// The port of the last walk with this number; a name the last walk did not see is looked for in
+// a new walk. Valid until the next walk.
+const HostPortInfo* HostWorld::PortLocked(int comNumber) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    for (const auto& port : lastWalk_) {
+      if (port.comNumber == comNumber) {
+        return &port;
+      }
+    }
+    if (attempt == 0) {
+      WalkLocked();
+    }
+  }
+  return nullptr;
+}
+
+// Whether another program holds the port, decided without opening it: the console, a live lock
+// file (read now: they are cheap), and the locks and open files of the last walk's look at /proc.
+HostWorld::Outcome HostWorld::HoldLocked(const HostPortInfo& port) const {
+  Outcome outcome;
+  outcome.console = IsConsole(port.node);
+  if (const std::optional<pid_t> pid = locks_.LockFileHolder(port.node)) {
+    outcome.holder = holders_.Process(*pid).value_or(HostHolder{*pid, {}, {}});
+  }
+  if (const auto it = walkHolders_.find(port.node); it != walkHolders_.end()) {
+    if (!outcome.holder || outcome.holder->pid == it->second.pid) {
+      outcome.holder = it->second;
+    }
+  }
+  outcome.held = outcome.console || outcome.holder.has_value();
+  return outcome;
 }
 
 std::vector<HostPortInfo> HostWorld::Ports() {
   std::lock_guard lock(mutex_);
-  return ScanLocked();
+  return WalkLocked();
 }
 
-bool HostWorld::LastOpenDeniedByPermissions() {
-  return lastOpenDeniedByPermissions;
+std::uint64_t HostWorld::Walks() const {
+  std::lock_guard lock(mutex_);
+  return walks_;
 }
 
 bool HostWorld::WatchingHotplug() const {
@@ -129,54 +175,121 @@ bool HostWorld::WatchingHotplug() const {
 }
 
 void HostWorld::HandleUevent(const Uevent& event) {
-  if (event.subsystem != "tty" || event.devname.empty()) {
+  if (event.subsystem != "tty" || event.devname.empty() ||
+      (event.action != "add" && event.action != "remove")) {
     return;
   }
-  WPARAM change = 0;
+  Reconcile();
+}
+
+// Only hot-plug handling changes the set of known ports: one walk, and the difference to what
+// was known, taken under one lock, so that nothing that happens meanwhile is absorbed unseen.
+void HostWorld::Reconcile() {
+  bool arrived = false;
+  bool removed = false;
   {
     std::lock_guard lock(mutex_);
-    const bool wasKnown = known_.contains(event.devname);
-    ScanLocked();
-    const bool isKnown = known_.contains(event.devname);
-    if (event.action == "add" && isKnown && !wasKnown) {
-      change = DBT_DEVICEARRIVAL;
-    } else if (event.action == "remove" && wasKnown && !isKnown) {
-      change = DBT_DEVICEREMOVECOMPLETE;
+    std::set<std::string> present;
+    for (const auto& port : enumerator_.Scan()) {
+      present.insert(port.node);
     }
+    ++walks_;
+    for (const auto& node : present) {
+      arrived = arrived || !known_.contains(node);
+    }
+    for (const auto& node : known_) {
+      removed = removed || !present.contains(node);
+    }
+    known_ = std::move(present);
   }
-  if (change != 0) {
-    BroadcastDeviceChange(change, DBT_DEVTYP_PORT);
+  if (arrived) {
+    BroadcastDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT);
+  }
+  if (removed) {
+    BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT);
   }
 }
 
 std::shared_ptr<CommFile> HostWorld::OpenComm(std::string_view path, DWORD /*access*/,
                                               DWORD /*share*/, DWORD /*creation*/, DWORD flags,
                                               DWORD& error) {
-  lastOpenDeniedByPermissions = false;
   const int number = ComNumber(path);
   std::string node;
   std::string devicePath;
-  if (number > 0) {
+  {
     std::lock_guard lock(mutex_);
-    for (const auto& port : ScanLocked()) {
-      if (port.comNumber == number) {
-        node = port.node;
-        devicePath = port.devicePath;
-        break;
-      }
+    const HostPortInfo* port = number > 0 ? PortLocked(number) : nullptr;
+    if (port == nullptr) {
+      error = ERROR_FILE_NOT_FOUND;
+      return nullptr;
+    }
+    node = port->node;
+    devicePath = port->devicePath;
+    Outcome hold = HoldLocked(*port);
+    if (hold.held) {
+      // Refused untouched: an open would raise DTR and RTS in the holder's session.
+      outcomes_[node] = std::move(hold);
+      error = ERROR_ACCESS_DENIED;
+      return nullptr;
     }
   }
-  if (node.empty()) {
-    error = ERROR_FILE_NOT_FOUND;
+  const OpenOutcome opened = HostLocks::OpenExclusive(devicePath);
+  {
+    std::lock_guard lock(mutex_);
+    Outcome& outcome = outcomes_[node];
+    outcome = Outcome{};
+    if (opened.fd >= 0) {
+      outcome.access = PortAccess::Granted;
+    } else if (opened.deniedByPermissions) {
+      outcome.access = PortAccess::Denied;
+    } else {
+      // A lock or exclusive open that only the open itself could find.
+      outcome.held = opened.error == ERROR_ACCESS_DENIED;
+    }
+  }
+  if (opened.fd < 0) {
+    error = opened.error;
     return nullptr;
   }
-  const OpenOutcome outcome = locks_.OpenExclusive(devicePath, node);
-  if (outcome.fd < 0) {
-    lastOpenDeniedByPermissions = outcome.deniedByPermissions;
-    error = outcome.error;
-    return nullptr;
+  return HostPort::Create(opened.fd, node, (flags & FILE_FLAG_OVERLAPPED) != 0);
+}
+
+PortFacts HostWorld::Facts(std::string_view portName) {
+  const int number = ComNumber(portName);
+  std::lock_guard lock(mutex_);
+  const auto port = std::find_if(lastWalk_.begin(), lastWalk_.end(), [&](const auto& p) {
+    return number > 0 && p.comNumber == number;
+  });
+  if (port == lastWalk_.end()) {
+    return {};
   }
-  return HostPort::Create(outcome.fd, node, (flags & FILE_FLAG_OVERLAPPED) != 0);
+  PortFacts facts;
+  facts.node = port->devicePath;
+  facts.byId = port->byId;
+  facts.driver = port->driver;
+  facts.vendorId = port->vendorId;
+  facts.productId = port->productId;
+  facts.serial = port->serialNumber;
+  facts.console = IsConsole(port->node);
+  const auto outcome = outcomes_.find(port->node);
+  if (outcome == outcomes_.end()) {
+    return facts;
+  }
+  facts.held = outcome->second.held;
+  facts.access = outcome->second.access;
+  // A lock that names no process says only that the port is held.
+  const auto& holder = outcome->second.holder;
+  if (holder && (holder->pid > 0 || !holder->name.empty())) {
+    facts.heldBy = PortHolder{holder->pid, holder->name, holder->user};
+    facts.hint = HolderHint(holder->name, *port);
+  }
+  if (facts.access == PortAccess::Denied) {
+    if (const std::optional<NodeGroup> group = GroupOfNode(port->devicePath)) {
+      facts.group = group->name;
+      facts.hint = AccessHint(*group);
+    }
+  }
+  return facts;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -210,7 +323,7 @@ HDEVINFO HostWorld::GetClassDevs(const GUID* classGuid, PCSTR enumerator, DWORD 
   std::lock_guard lock(mutex_);
   std::vector<HostPortInfo> members;
   if (allClasses || SameGuid(*classGuid, kPortsClass)) {
-    for (auto& port : ScanLocked()) {
+    for (auto& port : WalkLocked()) {
       if (enumerator == nullptr || EqualNoCase(enumerator, port.enumerator)) {
         members.push_back(std::move(port));
       }
@@ -338,20 +451,6 @@ BOOL HostWorld::DestroyDeviceInfoList(HDEVINFO list) {
   return TRUE;
 }
 
-std::string HostWorld::DeviceNode(std::string_view portName) {
-  const int number = ComNumber(portName);
-  if (number <= 0) {
-    return {};
-  }
-  std::lock_guard lock(mutex_);
-  for (const auto& port : ScanLocked()) {
-    if (port.comNumber == number) {
-      return port.devicePath;
-    }
-  }
-  return {};
-}
-
 std::vector<DeviceSetting> HostWorld::Settings(HDEVINFO list, SP_DEVINFO_DATA* data) {
   std::string path;
   {
@@ -419,12 +518,6 @@ std::vector<std::pair<std::string, std::string>> HostWorld::Describe(HDEVINFO li
   }
   if (port->latencyTimer) {
     add(kLatencyTimerLabel, *port->latencyTimer + " мс");
-  }
-  if (access(port->devicePath.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)) {
-    add("Доступ", "нет прав на открытие; добавьте пользователя в группу dialout");
-  }
-  if (IsConsole(port->node)) {
-    add("Занят", "системная консоль");
   }
   return entries;
 }

@@ -1,18 +1,25 @@
 #pragma once
 // The device world of this machine's real serial ports on Linux: sysfs for the devices of the
 // class "Ports", termios and ioctls for the opened ports, netlink uevents for arrival and removal.
+//
+// Linux is not Windows: a second open of a tty succeeds, an open raises DTR and RTS, and a
+// refused open usually means missing rights. So the world finds the holders of a port before
+// any open (the console, live lock files, /proc/locks, /proc/<pid>/fd) and refuses a held port
+// without touching it, as Windows refuses a port in use.
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/DeviceWorld.h"
 #include "platform/host/HostEnumerator.h"
+#include "platform/host/HostHolders.h"
 #include "platform/host/HostLocks.h"
 #include "platform/host/UeventParser.h"
 
@@ -24,7 +31,10 @@ class HostHotplug;
 struct HostPaths {
   std::string sysfsRoot = "/sys";
   std::string devDir = "/dev";
-  std::vector<std::string> lockDirs{"/var/lock", "/run/lock"};
+  std::string procDir = "/proc";
+  // Lock directories of the distributions: FHS, its /run twin, lockdev's, and old UUCP's.
+  std::vector<std::string> lockDirs{"/var/lock", "/run/lock", "/var/lock/lockdev",
+                                    "/run/lock/lockdev", "/var/spool/uucp"};
   // Tells whether a node ("ttyS0") is the system console. Unset: the consoles that
   // <sysfs>/class/tty/console/active lists.
   std::function<bool(const std::string& node)> isConsole;
@@ -51,28 +61,48 @@ class HostWorld : public DeviceWorld {
   std::vector<DeviceSetting> Settings(HDEVINFO list, SP_DEVINFO_DATA* data) override;
   BOOL ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::string& key,
                      int value) override;
-  std::string DeviceNode(std::string_view portName) override;
+  PortFacts Facts(std::string_view portName) override;
 
-  // The present ports as the last scan found them (a new scan is made).
+  // Walks sysfs anew, as building a device list does, and gives the present ports.
   std::vector<HostPortInfo> Ports();
-  // Whether the calling thread's last open failed because the user may not open the node
-  // (EACCES / EPERM; on most systems: not in the group "dialout").
-  static bool LastOpenDeniedByPermissions();
+  // How often sysfs has been walked.
+  std::uint64_t Walks() const;
+
   // Arrival and removal of ttys: broadcasts the device change for ports. The hot-plug thread
   // calls this; tests may too.
   void HandleUevent(const Uevent& event);
   bool WatchingHotplug() const;
 
  private:
-  std::vector<HostPortInfo> ScanLocked();
+  // How a port stood at its last open.
+  struct Outcome {
+    bool console = false;
+    bool held = false;
+    std::optional<HostHolder> holder;
+    PortAccess access = PortAccess::Unknown;
+    std::string group;
+    std::string hint;
+  };
+
+  std::vector<HostPortInfo> WalkLocked();
+  const HostPortInfo* PortLocked(int comNumber);
+  Outcome HoldLocked(const HostPortInfo& port) const;
+  void Reconcile();
   const HostPortInfo* FindLocked(HDEVINFO list, const SP_DEVINFO_DATA* data) const;
   bool IsConsole(const std::string& node) const;
 
   HostPaths paths_;
   HostLocks locks_;
+  HostHolders holders_;
   mutable std::mutex mutex_;
   HostEnumerator enumerator_;
-  std::set<std::string> known_;  // nodes of the last scan
+  std::uint64_t walks_ = 0;
+  // The ports of the last walk and who held them then: the busy tests and opens of a scan use
+  // these instead of walking sysfs and /proc again for every port.
+  std::vector<HostPortInfo> lastWalk_;
+  std::map<std::string, HostHolder> walkHolders_;  // by node
+  std::map<std::string, Outcome> outcomes_;        // by node, of the last open
+  std::set<std::string> known_;                    // nodes the hot-plug handling has announced
   std::map<std::uintptr_t, std::vector<HostPortInfo>> lists_;
   std::uintptr_t nextList_ = 0x1000;
   std::unique_ptr<HostHotplug> hotplug_;  // last: stops first

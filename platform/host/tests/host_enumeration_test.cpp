@@ -108,25 +108,43 @@ TEST(HostEnumeration, DescriptionsNeverBringAParenthesisedGroupOfTheirOwn) {
   EXPECT_EQ(name.substr(open + 1, name.find(')') - open - 1), port.PortName());
 }
 
-TEST(HostEnumeration, PortNamesLeadBackToTheirDeviceNodes) {
+TEST(HostEnumeration, PortNamesLeadBackToTheirDeviceNodesAndUsbFacts) {
   FakeHostTree tree;
-  tree.AddUsb(UsbAdapter().Node("ttyUSB0").Product("FT232R USB UART"));
+  tree.AddUsb(UsbAdapter().Node("ttyUSB0").Product("FT232R USB UART").Serial("A50285BI"));
+  tree.AddSerialLink("by-id", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
   HostWorld world(tree.Paths());
   const auto port = world.Ports().at(0);
-  EXPECT_EQ(world.DeviceNode(port.PortName()), port.devicePath);
+  const PortFacts facts = world.Facts(port.PortName());
+  EXPECT_EQ(facts.node, port.devicePath);
   EXPECT_NE(port.devicePath.find("ttyUSB0"), std::string::npos);
-  EXPECT_EQ(world.DeviceNode("COM5000"), "");
-  EXPECT_EQ(world.DeviceNode("ttyUSB0"), "");
+  EXPECT_EQ(facts.byId, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  EXPECT_EQ(facts.driver, "ftdi_sio");
+  EXPECT_EQ(facts.vendorId + ":" + facts.productId, "0403:6001");
+  EXPECT_EQ(facts.serial, "A50285BI");
+  EXPECT_EQ(facts.access, PortAccess::Unknown);  // not opened yet
+  EXPECT_EQ(world.Facts("COM5000").node, "");
+  EXPECT_EQ(world.Facts("ttyUSB0").node, "");
 }
 
-TEST(HostEnumeration, BluetoothPortsGetAnEnumeratorWithABrace) {
+// Bound or connected, an RFCOMM port keeps its Bluetooth enumerator (so that discovery never
+// opens it: an open would dial the remote device) and its number; connected through a USB
+// dongle, it is still no USB port.
+TEST(HostEnumeration, BluetoothPortsKeepTheirEnumeratorAndNumberWhenTheLinkComesUp) {
   FakeHostTree tree;
   tree.AddVirtual("rfcomm0");
   HostWorld world(tree.Paths());
-  const auto ports = world.Ports();
-  ASSERT_EQ(ports.size(), 1u);
-  EXPECT_NE(ports[0].enumerator.find('{'), std::string::npos);
-  EXPECT_GE(ports[0].comNumber, 100);
+  const auto bound = world.Ports();
+  ASSERT_EQ(bound.size(), 1u);
+  EXPECT_NE(bound[0].enumerator.find('{'), std::string::npos);
+  EXPECT_GE(bound[0].comNumber, 100);
+
+  tree.Remove("rfcomm0");
+  tree.AddConnectedRfcomm("rfcomm0");
+  const auto connected = world.Ports();
+  ASSERT_EQ(connected.size(), 1u);
+  EXPECT_FALSE(connected[0].usb);
+  EXPECT_EQ(connected[0].enumerator, bound[0].enumerator);
+  EXPECT_EQ(connected[0].comNumber, bound[0].comNumber);
 }
 
 TEST(HostEnumeration, AliasesSurviveRescansAndDoNotDependOnPlugOrder) {

@@ -3,8 +3,8 @@
 
 namespace win {
 
-std::string DeviceNodeOf(const std::string& portName) {
-  return CurrentDeviceWorld()->DeviceNode(portName);
+PortFacts PortFactsOf(const std::string& portName) {
+  return CurrentDeviceWorld()->Facts(portName);
 }
 
 }  // namespace win
