@@ -1,4 +1,5 @@
-// talvik-demo FILE: the main window on a simulated bench read from a bench file.
+// talvik-demo [BENCH]: the main window on a simulated bench, read from a bench file or found by
+// its name ("demo" when none is given).
 
 #include <QApplication>
 #include <QImage>
@@ -6,10 +7,12 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "app/Application.h"
+#include "app/BenchFiles.h"
 #include "app/Unit1.h"
 #include "app/aboutForm.h"
 #include "platform/bench/BenchWorld.h"
@@ -33,22 +36,33 @@ void ScreenshotAfterFirstScan(TForm1& form, const QString& path) {
   });
 }
 
+constexpr char kUsage[] =
+    "usage: talvik-demo [BENCH]\n"
+    "The Talvik window on a simulated bench of serial devices.\n"
+    "  BENCH: a bench file (JSON), or the name of one that comes with Talvik;\n"
+    "         \"demo\" when left out\n";
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) {
-    std::fprintf(stderr,
-                 "usage: talvik-demo FILE\n  FILE: a bench file (JSON), e.g. benches/demo.json\n");
+  // Before the window system is reached, so that the help needs no display.
+  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  QApplication qt(argc, argv);  // takes Qt's own options (-platform, ...) out of argv
+  const std::string bench = argc >= 2 ? argv[1] : "demo";
+  if (argc > 2) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   try {
-    win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(argv[1]));
+    win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(FindBenchFile(bench)));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "talvik-demo: %s\n", e.what());
     return 2;
   }
 
-  QApplication qt(argc, argv);
   TApplication application("Тальвик");
   TForm1 form1;
   TForm2 form2(&form1);

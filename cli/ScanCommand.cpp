@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/BenchFiles.h"
 #include "app/Unit1.h"
 #include "cli/ScanReport.h"
 #include "platform/bench/BenchWorld.h"
@@ -99,7 +100,7 @@ Options ParseOptions(const std::vector<std::string>& args, std::string& problem,
       version = true;
     } else if (arg == "--bench") {
       if (i + 1 == args.size()) {
-        problem = "--bench needs a FILE";
+        problem = "--bench needs a bench file or name";
         return options;
       }
       options.Bench = args[++i];
@@ -111,14 +112,14 @@ Options ParseOptions(const std::vector<std::string>& args, std::string& problem,
     }
   }
   if (options.Bench && options.Bench->empty()) {
-    problem = "--bench needs a FILE";
+    problem = "--bench needs a bench file or name";
   }
   return options;
 }
 
 void InstallWorld(const Options& options) {
   if (options.Bench) {
-    win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(*options.Bench));
+    win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(FindBenchFile(*options.Bench)));
   } else {
     win::InstallDeviceWorld(win::CreateDeviceWorld(win::DeviceWorldKind::Host));
   }
@@ -127,17 +128,26 @@ void InstallWorld(const Options& options) {
 }  // namespace
 
 std::string ScanCommandUsage() {
-  return "usage: talvik-scan [--json] [--watch] [--bench FILE]\n"
+  return "usage: talvik-scan [--json] [--watch] [--bench BENCH]\n"
          "Finds the serial ports, tells busy from free and probes the free ones for a\n"
          "diagnostic line adapter, like the Talvik window, and prints one line per port.\n"
          "\n"
-         "  --json        print a JSON array, one object per port\n"
-         "  --watch       keep running and print a fresh report after each port arrival\n"
-         "                or removal\n"
-         "  --bench FILE  scan the simulated bench described by FILE instead of this\n"
-         "                machine's ports\n"
-         "  --help        show this text\n"
-         "  --version     show the version\n";
+         "  --json          print a JSON array, one object per port (its fields are\n"
+         "                  described in talvik-scan(1))\n"
+         "  --watch         keep running and print a fresh report after each port\n"
+         "                  arrival or removal\n"
+         "  --bench BENCH   scan a simulated bench instead of this machine's ports: a\n"
+         "                  bench file, or the name of one that comes with Talvik\n"
+         "                  (\"demo\", in /usr/share/talvik/benches when installed)\n"
+         "  -h, --help      show this text\n"
+         "  --version       show the version\n"
+         "\n"
+         "Examples:\n"
+         "  talvik-scan                         this machine's ports, as a table\n"
+         "  talvik-scan --json --bench demo     the demo bench, as JSON\n"
+         "\n"
+         "Exit status: 0 after a completed scan, 1 when the ports could not be listed,\n"
+         "2 for bad options.\n";
 }
 
 int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

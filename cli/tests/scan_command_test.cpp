@@ -239,7 +239,7 @@ TEST(ScanCommandTest, OptionsUsageAndVersion) {
 
   err.str("");
   EXPECT_EQ(RunScanCommand({"--bench"}, out, err), 2);
-  EXPECT_NE(err.str().find("--bench needs a FILE"), std::string::npos);
+  EXPECT_NE(err.str().find("--bench needs a bench file or name"), std::string::npos);
 
   EXPECT_EQ(RunScanCommand({"--version"}, out, err), 0);
   EXPECT_EQ(out.str(), "talvik-scan 1.0.7.0\n");
