@@ -1,5 +1,5 @@
 # The two commands of the README: `make run` and `make test`. Both install what they need.
-.PHONY: run test test-asan test-tsan deps build bench clean
+.PHONY: run test test-asan test-tsan deps build bench package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -28,6 +28,12 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release
 	@echo "Benchmarks are in build/release/benchmarks/"
+
+# The Debian package of the optimised build (benchmarks built too):
+# build/release/talvik_<version>_amd64.deb.
+package: bench
+	cpack --preset release
+	@echo "The package is in build/release/"
 
 clean:
 	rm -rf build
