@@ -1,5 +1,5 @@
 # The two commands of the README: `make run` and `make test`. Both install what they need.
-.PHONY: run test test-asan test-tsan deps build bench package clean
+.PHONY: run test test-asan test-tsan deps build bench package fuzz fuzz-build clean
 
 deps:
 	@scripts/install-deps.sh
@@ -34,6 +34,17 @@ bench: deps
 package: bench
 	cpack --preset release
 	@echo "The package is in build/release/"
+
+# The libFuzzer targets under clang with ASan and UBSan; `make fuzz` runs each for 60 s
+# (FUZZ_SECONDS=N for another time).
+FUZZ_SECONDS ?= 60
+fuzz-build: deps
+	@scripts/install-fuzz-deps.sh
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+
+fuzz: fuzz-build
+	scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build
