@@ -38,8 +38,8 @@ package: bench
 # The libFuzzer targets under clang with ASan and UBSan; `make fuzz` runs each for 60 s
 # (FUZZ_SECONDS=N for another time).
 FUZZ_SECONDS ?= 60
-fuzz-build: deps
-	@scripts/install-fuzz-deps.sh
+fuzz-build:
+	@scripts/install-deps.sh clang libclang-rt-dev
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 

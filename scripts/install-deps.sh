@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running Talvik needs.
+# Installs every Debian package that building, testing and running Talvik needs, and the extra
+# packages named as arguments (`make fuzz` asks for clang and its runtime libraries this way).
 # Safe to run again: it does nothing when everything is already installed.
 set -euo pipefail
 
@@ -8,6 +9,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-serialport-dev libgl-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
+  "$@"
 )
 
 missing=()
