@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "benchmarks/support/AllocationCounter.h"
 #include "serial/SpComm.h"
 #include "serial/SpSynchronize.h"
+#include "testing/AllocationCounter.h"
 #include "testing/UseBench.h"
 
 namespace {
@@ -54,12 +54,12 @@ struct OpenPort {
 void BM_HandleEventsEveryHandler(benchmark::State& state) {
   OpenPort port;
   const DWORD mask = 0x1FFF & ~EV_RXCHAR & ~EV_ERR;
-  const long long before = talvik_bench::ProcessAllocations();
+  const long long before = talvik_count::ProcessAllocations();
   for (auto _ : state) {
     port.comm.HandleEvents(mask);
   }
   state.counters["allocs_per_dispatch"] =
-      static_cast<double>(talvik_bench::ProcessAllocations() - before) /
+      static_cast<double>(talvik_count::ProcessAllocations() - before) /
       static_cast<double>(state.iterations());
   state.counters["handlers_per_dispatch"] =
       static_cast<double>(port.handled) / static_cast<double>(state.iterations());
@@ -70,13 +70,13 @@ BENCHMARK(BM_HandleEventsEveryHandler);
 void BM_HandleEventsErrorAndRxChar(benchmark::State& state) {
   OpenPort port;
   port.Fill(1);
-  const long long before = talvik_bench::ProcessAllocations();
+  const long long before = talvik_count::ProcessAllocations();
   for (auto _ : state) {
     port.comm.HandleRxChar();
     port.comm.HandleEvents(EV_ERR | EV_CTS);
   }
   state.counters["allocs_per_dispatch"] =
-      static_cast<double>(talvik_bench::ProcessAllocations() - before) /
+      static_cast<double>(talvik_count::ProcessAllocations() - before) /
       static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_HandleEventsErrorAndRxChar);

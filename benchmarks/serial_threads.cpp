@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "benchmarks/support/AllocationCounter.h"
 #include "serial/SpComm.h"
 #include "serial/SpSynchronize.h"
+#include "testing/AllocationCounter.h"
 #include "testing/UseBench.h"
 
 namespace {
@@ -71,9 +71,9 @@ struct OpenPort {
     comm.OnRxChar = [this](TSpCustomComm& sender, std::int32_t count) {
       rxAt = Clock::now();
       char bytes[64];
-      const long long before = talvik_bench::ThreadAllocations();
+      const long long before = talvik_count::ThreadAllocations();
       sender.ReadBuf(bytes, std::min<std::int32_t>(count, sizeof bytes));
-      readAllocations += talvik_bench::ThreadAllocations() - before;
+      readAllocations += talvik_count::ThreadAllocations() - before;
       ++rxCount;
     };
     comm.OnTxEmpty = [this](TSpCustomComm&) { ++txEmpty; };
@@ -92,14 +92,14 @@ void BM_RxLatency(benchmark::State& state) {
   const auto wire = std::chrono::microseconds(world.CharTimeMicros("COM3"));
   std::vector<double> latencies;
   long long mainAllocations = 0;
-  const long long processBefore = talvik_bench::ProcessAllocations();
+  const long long processBefore = talvik_count::ProcessAllocations();
   for (auto _ : state) {
     const long long before = port.rxCount;
     const Clock::time_point sent = Clock::now();
     world.SendFromDevice("COM3", "A");
-    const long long mainBefore = talvik_bench::ThreadAllocations();
+    const long long mainBefore = talvik_count::ThreadAllocations();
     PumpUntil([&] { return port.rxCount != before; });
-    mainAllocations += talvik_bench::ThreadAllocations() - mainBefore;
+    mainAllocations += talvik_count::ThreadAllocations() - mainBefore;
     const auto latency = port.rxAt - (sent + wire);
     latencies.push_back(std::chrono::duration<double, std::micro>(latency).count());
   }
@@ -110,7 +110,7 @@ void BM_RxLatency(benchmark::State& state) {
   state.counters["main_allocs_per_event"] = static_cast<double>(mainAllocations) / events;
   state.counters["of_which_handler_read"] = static_cast<double>(port.readAllocations) / events;
   state.counters["process_allocs_per_event"] =
-      static_cast<double>(talvik_bench::ProcessAllocations() - processBefore) / events;
+      static_cast<double>(talvik_count::ProcessAllocations() - processBefore) / events;
 }
 BENCHMARK(BM_RxLatency)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
@@ -118,14 +118,14 @@ void BM_WriteOneByte(benchmark::State& state) {
   OpenPort port;
   std::vector<double> durations;
   long long mainAllocations = 0;
-  const long long processBefore = talvik_bench::ProcessAllocations();
+  const long long processBefore = talvik_count::ProcessAllocations();
   for (auto _ : state) {
     const long long before = port.txEmpty;
-    const long long mainBefore = talvik_bench::ThreadAllocations();
+    const long long mainBefore = talvik_count::ThreadAllocations();
     const Clock::time_point start = Clock::now();
     const bool queued = port.comm.WriteText("U");
     const auto took = Clock::now() - start;
-    mainAllocations += talvik_bench::ThreadAllocations() - mainBefore;
+    mainAllocations += talvik_count::ThreadAllocations() - mainBefore;
     benchmark::DoNotOptimize(queued);
     state.SetIterationTime(std::chrono::duration<double>(took).count());
     durations.push_back(std::chrono::duration<double, std::micro>(took).count());
@@ -137,7 +137,7 @@ void BM_WriteOneByte(benchmark::State& state) {
   state.counters["max_us"] = durations.back();
   state.counters["main_allocs_per_write"] = static_cast<double>(mainAllocations) / writes;
   state.counters["process_allocs_per_write"] =
-      static_cast<double>(talvik_bench::ProcessAllocations() - processBefore) / writes;
+      static_cast<double>(talvik_count::ProcessAllocations() - processBefore) / writes;
 }
 BENCHMARK(BM_WriteOneByte)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -25,6 +25,11 @@ class HandleTable {
     return found == objects_.end() ? nullptr : found->second;
   }
 
+  std::size_t Count() {
+    std::lock_guard lock(mutex_);
+    return objects_.size();
+  }
+
   std::shared_ptr<KernelObject> Take(HANDLE handle) {
     std::lock_guard lock(mutex_);
     auto found = objects_.find(reinterpret_cast<ULONG_PTR>(handle));
@@ -59,6 +64,10 @@ HANDLE AllocateHandle(std::shared_ptr<KernelObject> object) {
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
   return Table().Lookup(handle);
+}
+
+std::size_t OpenHandleCount() {
+  return Table().Count();
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -2,6 +2,7 @@
 // KernelObject, what a HANDLE names, with the handle table, the overlapped completion protocol
 // and the thread-exit hooks: the core's services for the device worlds.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -20,6 +21,8 @@ class KernelObject {
 // The handle table, for world implementations.
 HANDLE AllocateHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
+// The handles open in the process, for checks that nothing is left open.
+std::size_t OpenHandleCount();
 
 // The overlapped protocol shared by every world. OVERLAPPED.Internal holds STATUS_PENDING while
 // an operation is under way, then 0 for success or the Win32 error code of its failure; it is

@@ -1,4 +1,4 @@
-#include "benchmarks/support/AllocationCounter.h"
+#include "testing/AllocationCounter.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -7,6 +7,7 @@
 namespace {
 
 std::atomic<long long> gAllocations{0};
+std::atomic<long long> gFrees{0};
 thread_local long long tAllocations = 0;
 
 void CountAllocation() {
@@ -14,9 +15,16 @@ void CountAllocation() {
   ++tAllocations;
 }
 
+void Free(void* p) {
+  if (p != nullptr) {
+    gFrees.fetch_add(1, std::memory_order_relaxed);
+    std::free(p);
+  }
+}
+
 }  // namespace
 
-namespace talvik_bench {
+namespace talvik_count {
 
 long long ProcessAllocations() {
   return gAllocations.load();
@@ -26,7 +34,11 @@ long long ThreadAllocations() {
   return tAllocations;
 }
 
-}  // namespace talvik_bench
+long long LiveAllocations() {
+  return gAllocations.load() - gFrees.load();
+}
+
+}  // namespace talvik_count
 
 [[gnu::noinline]] void* operator new(std::size_t size) {
   CountAllocation();
@@ -46,14 +58,14 @@ long long ThreadAllocations() {
   return operator new(size, tag);
 }
 [[gnu::noinline]] void operator delete(void* p) noexcept {
-  std::free(p);
+  Free(p);
 }
 [[gnu::noinline]] void operator delete[](void* p) noexcept {
-  std::free(p);
+  Free(p);
 }
 [[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
+  Free(p);
 }
 [[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
+  Free(p);
 }

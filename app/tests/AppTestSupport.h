@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Action.h"
@@ -88,6 +89,16 @@ class AppTest : public ::testing::Test {
       SpinUntil([&] { return !Form || !Form->Scanning(); }, openMs);
       return win::IDOK;
     });
+  }
+
+  static win::bench::Wiring EchoWiring(win::bench::Echo echo,
+                                       win::bench::Carrier carrier = win::bench::Carrier::Off,
+                                       std::string answer = {}) {
+    win::bench::Wiring wiring;
+    wiring.echo = echo;
+    wiring.carrier = carrier;
+    wiring.answer = std::move(answer);
+    return wiring;
   }
 
   // A port of the class "Ports" with its wiring, added silently.

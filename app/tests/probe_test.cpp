@@ -28,14 +28,6 @@ class ProbeTest : public AppTest {
     EXPECT_EQ(rows.size(), 1u);
     return rows.empty() ? TPortRowView{} : rows[0];
   }
-
-  static Wiring EchoWiring(Echo echo, Carrier carrier = Carrier::Off, std::string answer = {}) {
-    Wiring wiring;
-    wiring.echo = echo;
-    wiring.carrier = carrier;
-    wiring.answer = std::move(answer);
-    return wiring;
-  }
 };
 
 TEST_F(ProbeTest, NothingAttachedGivesNoTypeAfterBothPhases) {

@@ -17,14 +17,7 @@ namespace {
 using win::bench::Echo;
 using win::bench::Wiring;
 
-class ScanCycleTest : public AppTest {
- protected:
-  static Wiring EchoAlways() {
-    Wiring wiring;
-    wiring.echo = Echo::Always;
-    return wiring;
-  }
-};
+class ScanCycleTest : public AppTest {};
 
 TEST_F(ScanCycleTest, FirstScanStartsByItselfAndEndsWithRowsInListOrder) {
   AddHeldPort("COM1");
@@ -189,7 +182,7 @@ TEST_F(ScanCycleTest, DiscoveryThatFailsMidWayStillShowsThePortsFoundSoFar) {
     ~ListFailingAtTheThirdMember() { win::RegisterBuiltinModule(win::detail::SetupApiModule()); }
   } failing;
   AddHeldPort("COM1");
-  AddPort("COM2", EchoAlways());
+  AddPort("COM2", EchoWiring(Echo::Always));
   AddPort("COM3");
   TForm1& form = CreateForm();
   ASSERT_TRUE(WaitForScans(1));
@@ -205,7 +198,7 @@ TEST_F(ScanCycleTest, DiscoveryThatFailsMidWayStillShowsThePortsFoundSoFar) {
 }
 
 TEST_F(ScanCycleTest, WindowKeepsEachRecordWhateverTheLastErrorSays) {
-  AddPort("COM1", EchoAlways());
+  AddPort("COM1", EchoWiring(Echo::Always));
   AddHeldPort("COM2");
   TForm1& form = CreateForm();
   // Whatever the window's pump runs leaves an error of a window that is gone behind.

@@ -5,10 +5,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/host/HostHotplug.h"
@@ -133,6 +136,65 @@ TEST(HostHotplug, PortsArrivingAndLeavingAreBroadcast) {
   ASSERT_EQ(changes.size(), 2u);
   EXPECT_EQ(changes[0], std::make_pair(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT));
   EXPECT_EQ(changes[1], std::make_pair(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT));
+}
+
+TEST(HostHotplug, StormOfUeventsDuringScansLeavesExactlyThePresentPorts) {
+  FakeHostTree tree;
+  tree.AddUsb(UsbAdapter().Node("ttyUSB0"));
+  tree.AddUsb(UsbAdapter().Node("ttyUSB1").Bus("1-3").Serial("B1"));
+  HostWorld world(tree.Paths());
+  Recorder recorder;
+  HWND window = RegisterMessageTarget(&recorder, true);
+  const auto ttyDir =
+      tree.Sys() / "devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/ttyUSB1/tty/ttyUSB1";
+  const std::string devpath =
+      "/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/ttyUSB1/tty/ttyUSB1";
+
+  // 1,000 removals and arrivals of ttyUSB1, each with its uevent, while scans run; it ends present.
+  std::atomic<bool> stormOver{false};
+  std::thread storm([&] {
+    for (int i = 0; i < 1000; ++i) {
+      const bool arrives = i % 2 != 0;
+      if (arrives) {
+        std::filesystem::create_directory_symlink(ttyDir, tree.Sys() / "class/tty/ttyUSB1");
+      } else {
+        tree.Remove("ttyUSB1");
+      }
+      world.HandleUevent(*ParseUevent((arrives ? "add@" : "remove@") + devpath +
+                                      "\0SUBSYSTEM=tty\0DEVNAME=ttyUSB1\0"s));
+    }
+    stormOver = true;
+  });
+  const auto countPorts = [&] {
+    GUID guid{};
+    DWORD required = 0;
+    EXPECT_TRUE(world.ClassGuidsFromName("Ports", &guid, 1, &required));
+    const HDEVINFO list = world.GetClassDevs(&guid, nullptr, DIGCF_PRESENT);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    DWORD count = 0;
+    while (world.EnumDeviceInfo(list, count, &data)) {
+      ++count;
+    }
+    world.DestroyDeviceInfoList(list);
+    return count;
+  };
+  int scans = 0;
+  while (!stormOver) {
+    const DWORD ports = countPorts();
+    EXPECT_TRUE(ports == 1 || ports == 2) << ports;
+    ++scans;
+  }
+  storm.join();
+  UnregisterMessageTarget(window);
+
+  EXPECT_EQ(countPorts(), 2u);
+  EXPECT_GT(scans, 0);
+  const auto changes = recorder.Changes();
+  EXPECT_LE(changes.size(), 1000u);
+  for (const auto& change : changes) {
+    EXPECT_EQ(change.second, DBT_DEVTYP_PORT);
+  }
 }
 
 }  // namespace
