@@ -1,4 +1,5 @@
-// Lock files: whatever a lock file holds, asking whether its owner lives is safe.
+// Locks: whatever a UUCP lock file or the kernel's lock table (/proc/locks) holds, asking who
+// holds a port is safe.
 
 #include <stdlib.h>
 
@@ -8,11 +9,13 @@
 #include <fstream>
 #include <string>
 
+#include "platform/host/HostHolders.h"
 #include "platform/host/HostLocks.h"
 
 namespace {
 
-const std::string& LockDir() {
+// A folder that serves as lock directory and as /proc.
+const std::string& Folder() {
   static const std::string dir = [] {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "talvik-fuzz-lock-XXXXXX").string();
@@ -21,14 +24,19 @@ const std::string& LockDir() {
   return dir;
 }
 
+void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  {
-    std::ofstream file(LockDir() + "/LCK..ttyUSB0", std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
-  const win::host::HostLocks locks({LockDir()}, nullptr);
-  static_cast<void>(locks.LockFileLive("ttyUSB0"));
+  WriteFile(Folder() + "/LCK..ttyUSB0", data, size);
+  WriteFile(Folder() + "/locks", data, size);
+  const win::host::HostLocks locks({Folder()});
+  static_cast<void>(locks.LockFileHolder("ttyUSB0"));
+  const win::host::HostHolders holders(Folder());
+  static_cast<void>(holders.Find({"/dev/null"}));
   return 0;
 }
