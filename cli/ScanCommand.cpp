@@ -14,6 +14,7 @@
 #include "app/BenchFiles.h"
 #include "app/Unit1.h"
 #include "cli/ScanReport.h"
+#include "platform/Additions.h"
 #include "platform/bench/BenchWorld.h"
 #include "platform/devices/DeviceWorldRegistry.h"
 
@@ -22,6 +23,7 @@ namespace {
 struct Options {
   bool Json = false;
   bool Watch = false;
+  bool Trace = false;
   std::optional<std::string> Bench;
 };
 
@@ -94,6 +96,8 @@ Options ParseOptions(const std::vector<std::string>& args, std::string& problem,
       options.Json = true;
     } else if (arg == "--watch") {
       options.Watch = true;
+    } else if (arg == "--trace") {
+      options.Trace = true;
     } else if (arg == "--help" || arg == "-h") {
       help = true;
     } else if (arg == "--version") {
@@ -128,7 +132,7 @@ void InstallWorld(const Options& options) {
 }  // namespace
 
 std::string ScanCommandUsage() {
-  return "usage: talvik-scan [--json] [--watch] [--bench BENCH]\n"
+  return "usage: talvik-scan [--json] [--watch] [--trace] [--bench BENCH]\n"
          "Finds the serial ports, tells busy from free and probes the free ones for a\n"
          "diagnostic line adapter, like the Talvik window, and prints one line per port.\n"
          "\n"
@@ -136,6 +140,8 @@ std::string ScanCommandUsage() {
          "                  described in talvik-scan(1))\n"
          "  --watch         keep running and print a fresh report after each port\n"
          "                  arrival or removal\n"
+         "  --trace         write every comm and device-setup call to standard error\n"
+         "                  (as the environment variable TALVIK_TRACE=1 does)\n"
          "  --bench BENCH   scan a simulated bench instead of this machine's ports: a\n"
          "                  bench file, or the name of one that comes with Talvik\n"
          "                  (\"demo\", in /usr/share/talvik/benches when installed)\n"
@@ -167,6 +173,9 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (version) {
     out << "talvik-scan " << TALVIK_VERSION << '\n';
     return 0;
+  }
+  if (options.Trace) {
+    win::SetCallTrace(true);
   }
   try {
     InstallWorld(options);

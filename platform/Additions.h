@@ -4,8 +4,9 @@
 // =============================================================================================
 //  NOT WIN32. Nothing below is part of <windows.h>. These are the seams between the platform
 //  layer and the application (hooks, message targets, the pump), helpers the design's code
-//  needs (SysErrorMessage, ProcCast), the built-in module registry, and what the device worlds
-//  know of a device beyond the device-setup properties.
+//  needs (SysErrorMessage, ProcCast), the errno kept beside the last error, the call trace, the
+//  built-in module registry, and what the device worlds know of a device beyond the
+//  device-setup properties.
 // =============================================================================================
 
 #include <cstdint>
@@ -26,6 +27,28 @@ namespace win {
 // The system's text for an error code as messages quote it: the message table's text without
 // its trailing blanks, control characters and full stops; empty when the system has none.
 std::string SysErrorMessage(DWORD code);
+
+// ---------------------------------------------------------------------------------------------
+// The errno behind a last error
+
+// Where a POSIX call caused a failure, its errno is kept beside the Win32 code it was mapped to.
+// Sets the thread's last error to `code` and keeps `errnoValue` beside it.
+void SetLastErrorFromErrno(DWORD code, int errnoValue);
+// The errno behind the thread's last error; 0 when the last error came without one (or a later
+// code replaced the one the errno came with).
+int LastErrno();
+void ForgetLastErrno();
+// The C library's text for an errno value.
+std::string ErrnoText(int errnoValue);
+
+// ---------------------------------------------------------------------------------------------
+// The call trace
+
+// One line on standard error for every comm and device-setup call: the call, the port (or the
+// device), the result, the Win32 code and the errno. Off unless the environment variable
+// TALVIK_TRACE is "1" at start or SetCallTrace(true) switched it on; off, it costs one load.
+void SetCallTrace(bool on);
+bool CallTraceOn();
 
 // ---------------------------------------------------------------------------------------------
 // Built-in modules: what LoadLibraryA loads where the system has no such library

@@ -36,6 +36,13 @@ class CommFile : public KernelObject {
   virtual BOOL PurgeComm(DWORD flags) = 0;
   virtual BOOL EscapeCommFunction(DWORD function) = 0;
   virtual BOOL GetCommModemStatus(DWORD& status) = 0;
+
+  // The name the file was opened by ("COM3"), for the call trace.
+  const std::string& Name() const { return name_; }
+  void SetName(std::string name) { name_ = std::move(name); }
+
+ private:
+  std::string name_;
 };
 
 class DeviceWorld {

@@ -4,7 +4,8 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/KernelObject.h"
+#include "platform/CallTrace.h"
+#include "platform/DeviceWorld.h"
 
 namespace win {
 
@@ -78,6 +79,11 @@ BOOL CloseHandle(HANDLE handle) {
   }
   // Outside the table's lock: closing a file ends its pending operations, which may signal.
   object->OnClose();
+  if (detail::Tracing()) {
+    if (const auto* comm = dynamic_cast<const CommFile*>(object.get())) {
+      detail::TraceBool("CloseHandle", comm->Name(), TRUE);
+    }
+  }
   return TRUE;
 }
 

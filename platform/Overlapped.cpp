@@ -3,7 +3,8 @@
 
 #include <atomic>
 
-#include "platform/KernelObject.h"
+#include "platform/CallTrace.h"
+#include "platform/DeviceWorld.h"
 
 namespace win {
 
@@ -42,7 +43,9 @@ bool OverlappedPending(const OVERLAPPED* overlapped) {
   return StatusOf(overlapped).load(std::memory_order_acquire) == STATUS_PENDING;
 }
 
-BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+namespace {
+
+BOOL OverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
   if (overlapped == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -72,6 +75,19 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferr
     return FALSE;
   }
   return TRUE;
+}
+
+}  // namespace
+
+BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+  if (!detail::Tracing()) {
+    return OverlappedResult(file, overlapped, transferred, wait);
+  }
+  ForgetLastErrno();
+  const BOOL result = OverlappedResult(file, overlapped, transferred, wait);
+  const auto comm = std::dynamic_pointer_cast<CommFile>(LookupHandle(file));
+  return detail::TraceBool("GetOverlappedResult", comm ? comm->Name() : detail::HandleText(file),
+                           result);
 }
 
 }  // namespace win
