@@ -51,6 +51,12 @@ BOOL ResetEvent(HANDLE event) {
   return TRUE;
 }
 
+void AttachWaitDriver(HANDLE event, std::weak_ptr<WaitDriver> driver) {
+  if (auto object = std::dynamic_pointer_cast<Event>(LookupHandle(event))) {
+    object->AttachDriver(std::move(driver));
+  }
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// KernelObject, what a HANDLE names, with the handle table, the overlapped completion protocol
-// and the thread-exit hooks: the core's services for the device worlds.
+// KernelObject, what a HANDLE names, with the handle table, the overlapped completion protocol,
+// wait drivers and the thread-exit hooks: the core's services for the device worlds.
 
 #include <cstddef>
 #include <functional>
@@ -33,6 +33,25 @@ std::size_t OpenHandleCount();
 void StartOverlapped(OVERLAPPED* overlapped);
 void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
 bool OverlappedPending(const OVERLAPPED* overlapped);
+
+// A world that can finish a pending overlapped operation on the thread that waits for it,
+// without a hand-off from a helper thread. While such an operation is pending its event carries
+// the driver, and a thread about to block on that event calls Drive instead of sleeping.
+class WaitDriver {
+ public:
+  virtual ~WaitDriver() = default;
+  // Waits in the world's own way for at most `milliseconds` (INFINITE: no limit) and completes
+  // what has become complete meanwhile. Returns early after Interrupt. False, at once, when this
+  // thread cannot drive now (another does, or nothing is left to drive).
+  virtual bool Drive(DWORD milliseconds) = 0;
+  // Makes a Drive that is under way return soon. Called with the wait lock held: it must neither
+  // block nor signal.
+  virtual void Interrupt() = 0;
+};
+
+// Lets the waiters of `event` drive through `driver` until the event is next set or reset.
+// Nothing happens when the event is set already.
+void AttachWaitDriver(HANDLE event, std::weak_ptr<WaitDriver> driver);
 
 // Called (from the ending thread) when any thread ends, after its body has returned, so that a
 // world can cancel what that thread left pending. Returns an id for RemoveThreadExitHook.

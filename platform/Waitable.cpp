@@ -1,6 +1,7 @@
 #include "platform/Waitable.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 namespace win::detail {
@@ -13,17 +14,44 @@ std::mutex& WaitMutex() {
 }
 
 void Waitable::Signal() {
-  std::lock_guard lock(WaitMutex());
-  signalled_ = true;
-  // Waiters stay registered until they hold the mutex again, so notifying under it is safe.
-  for (Waiter* waiter : waiters_) {
-    waiter->wake.notify_one();
+  // The waiters are notified after the lock is released, so that a woken waiter does not at once
+  // block on the lock that the signalling thread still holds. A pin keeps each waiter in being
+  // until its notification is done; beyond a few waiters they are notified under the lock.
+  std::array<Waiter*, 4> pinned{};
+  std::size_t count = 0;
+  {
+    std::lock_guard lock(WaitMutex());
+    signalled_ = true;
+    driver_.reset();
+    for (Waiter* waiter : waiters_) {
+      if (waiter->driving != nullptr && waiter->thread != std::this_thread::get_id()) {
+        waiter->driving->Interrupt();
+      }
+      if (count < pinned.size()) {
+        waiter->pins.fetch_add(1, std::memory_order_relaxed);
+        pinned[count++] = waiter;
+      } else {
+        waiter->wake.notify_one();
+      }
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    pinned[i]->wake.notify_one();
+    pinned[i]->pins.fetch_sub(1, std::memory_order_release);
   }
 }
 
 void Waitable::Reset() {
   std::lock_guard lock(WaitMutex());
   signalled_ = false;
+  driver_.reset();
+}
+
+void Waitable::AttachDriver(std::weak_ptr<WaitDriver> driver) {
+  std::lock_guard lock(WaitMutex());
+  if (!signalled_) {
+    driver_ = std::move(driver);
+  }
 }
 
 bool Waitable::TryAcquireLocked() {
@@ -46,6 +74,7 @@ DWORD WaitForAny(std::span<const std::shared_ptr<Waitable>> objects, DWORD milli
   std::unique_lock lock(WaitMutex());
   Waiter waiter;
   bool registered = false;
+  bool driveRefused = false;  // another thread drives: sleep until a signal instead
   DWORD result = WAIT_TIMEOUT;
   for (;;) {
     auto signalled = std::find_if(objects.begin(), objects.end(),
@@ -63,6 +92,33 @@ DWORD WaitForAny(std::span<const std::shared_ptr<Waitable>> objects, DWORD milli
       }
       registered = true;
     }
+    if (!driveRefused) {
+      std::shared_ptr<WaitDriver> driver;
+      for (const auto& object : objects) {
+        if ((driver = object->DriverLocked())) {
+          break;
+        }
+      }
+      if (driver) {
+        // Registered and marked as driving before the lock goes, so a signal meanwhile
+        // interrupts the drive.
+        waiter.driving = driver.get();
+        lock.unlock();
+        DWORD left = INFINITE;
+        if (milliseconds != INFINITE) {
+          const auto rest =
+              std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+          left = static_cast<DWORD>(std::max<long long>(rest, 0));
+        }
+        driveRefused = !driver->Drive(left);
+        lock.lock();
+        waiter.driving = nullptr;
+        lock.unlock();
+        driver.reset();  // the last owner of a closed file lets it go outside the wait lock
+        lock.lock();
+        continue;
+      }
+    }
     if (milliseconds == INFINITE) {
       waiter.wake.wait(lock);
     } else {
@@ -73,6 +129,10 @@ DWORD WaitForAny(std::span<const std::shared_ptr<Waitable>> objects, DWORD milli
     for (const auto& object : objects) {
       object->RemoveWaiterLocked(&waiter);
     }
+  }
+  lock.unlock();
+  while (waiter.pins.load(std::memory_order_acquire) != 0) {
+    std::this_thread::yield();  // a signal is still notifying this waiter
   }
   return result;
 }

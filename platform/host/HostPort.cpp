@@ -2,6 +2,7 @@
 
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -15,6 +16,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/host/HostErrno.h"
 #include "platform/host/HostTermios.h"
 
 namespace win::host {
@@ -26,10 +28,6 @@ constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr DWORD kLineEvents = EV_ERR | EV_BREAK;
 constexpr std::chrono::milliseconds kTick(10);  // modem lines and line counters are polled
 constexpr std::size_t kMinInputQueue = 4096;
-
-bool DeviceGone(int error) {
-  return error == EIO || error == ENXIO || error == ENODEV;
-}
 
 DWORD ModemStatusBits(int lines) {
   DWORD status = 0;
@@ -71,6 +69,15 @@ std::shared_ptr<HostPort> HostPort::Create(int fd, std::string node, bool overla
 HostPort::HostPort(int fd, std::string node, bool overlapped)
     : node_(std::move(node)), overlapped_(overlapped), fd_(fd) {
   wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  driveWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  wake.data.fd = wake_;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake);
+  epoll_event tty{};
+  tty.data.fd = fd_;
+  ttyWatched_ = epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &tty) == 0;
   // Raw mode at the tty's present speed and framing: a fresh tty echoes and edits lines.
   LineSettings line;
   if (ReadLineSettings(fd_, line) == 0) {
@@ -100,8 +107,10 @@ HostPort::~HostPort() {
   if (thread_.joinable()) {
     thread_.join();
   }
-  if (wake_ >= 0) {
-    close(wake_);
+  for (const int fd : {wake_, driveWake_, epoll_}) {
+    if (fd >= 0) {
+      close(fd);
+    }
   }
   ReleaseTty();
 }
@@ -128,7 +137,9 @@ void HostPort::OnClose() {
     thread_.join();
   }
   RemoveThreadExitHook(exitHook_);
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  Interrupt();
+  driveDone_.wait(lock, [this] { return !driving_; });  // no waiter polls the tty any more
   ReleaseTty();
 }
 
@@ -160,8 +171,7 @@ BOOL HostPort::GetCommState(DCB& dcb) {
   }
   LineSettings line;
   if (const int error = ReadLineSettings(fd_, line); error != 0) {
-    SetLastError(IoctlErrorLocked(error));
-    return FALSE;
+    return FailLocked(error, ErrnoUse::Port);
   }
   dcb = DCB{};
   dcb.DCBlength = sizeof(DCB);
@@ -201,8 +211,7 @@ BOOL HostPort::SetCommState(const DCB& dcb) {
   line.xonChar = dcb.XonChar;
   line.xoffChar = dcb.XoffChar;
   if (const int error = ApplyLineSettings(fd_, line); error != 0) {
-    SetLastError(error == EINVAL ? ERROR_INVALID_PARAMETER : IoctlErrorLocked(error));
-    return FALSE;
+    return FailLocked(error, ErrnoUse::LineSetting);
   }
   // Linux raised DTR and RTS at open; the block says where they stay. A driver without modem
   // lines has nothing to set.
@@ -338,6 +347,7 @@ BOOL HostPort::WriteFile(const void* buffer, DWORD toWrite, DWORD* written,
 }
 
 BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
+  bool tick = false;
   {
     std::lock_guard lock(mutex_);
     if (!UsableLocked()) {
@@ -367,13 +377,19 @@ BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
     op.mask = mask;
     wait_ = op;
     nextTick_ = Clock::now() + kTick;
+    UpdateInterestLocked();
+    AttachDriverLocked(overlapped);
+    tick = TickWantedLocked();
   }
-  Wake();
+  if (tick) {
+    Wake();  // the helper thread keeps the time of the look at the lines
+  }
   SetLastError(ERROR_IO_PENDING);
   return FALSE;
 }
 
 BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped) {
+  bool timed = false;
   {
     std::lock_guard lock(mutex_);
     if (!UsableLocked()) {
@@ -384,6 +400,7 @@ BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
     const auto now = Clock::now();
     const rules::ReadPlan plan = rules::PlanRead(timeouts_, toRead);
     const bool wasFull = input_.size() >= inputCapacity_;
+    timed = plan.total.has_value() || plan.interval.has_value();
     Op op;
     op.overlapped = overlapped;
     op.thread = GetCurrentThreadId();
@@ -402,7 +419,7 @@ BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
         }
         CompleteOverlapped(overlapped, NO_ERROR, take);
         if (wasFull) {
-          Wake();  // the helper thread takes bytes from the tty again
+          UpdateInterestLocked();  // the helper thread takes bytes from the tty again
         }
         return TRUE;
       }
@@ -416,14 +433,19 @@ BOOL HostPort::StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* ov
       op.deadline = now + *plan.total;
     }
     reads_.push_back(op);
+    UpdateInterestLocked();
+    AttachDriverLocked(overlapped);
   }
-  Wake();
+  if (timed) {
+    Wake();  // the helper thread keeps the read's time
+  }
   SetLastError(ERROR_IO_PENDING);
   return FALSE;
 }
 
 BOOL HostPort::StartWrite(const void* buffer, DWORD toWrite, DWORD* written,
                           OVERLAPPED* overlapped) {
+  bool timed = false;
   {
     std::lock_guard lock(mutex_);
     if (!UsableLocked()) {
@@ -452,13 +474,17 @@ BOOL HostPort::StartWrite(const void* buffer, DWORD toWrite, DWORD* written,
       if (written != nullptr) {
         *written = toWrite;
       }
-      if (wait_) {
+      if (wait_ && (events_.Mask() & EV_TXEMPTY) != 0) {
         Wake();  // the helper thread watches for the end of transmission
       }
       return TRUE;
     }
+    UpdateInterestLocked();  // the helper thread writes the rest when the tty takes it
+    timed = op.deadline.has_value();
   }
-  Wake();
+  if (timed) {
+    Wake();
+  }
   SetLastError(ERROR_IO_PENDING);
   return FALSE;
 }
@@ -595,8 +621,7 @@ BOOL HostPort::EscapeCommFunction(DWORD function) {
       return FALSE;
   }
   if (result != 0) {
-    SetLastError(IoctlErrorLocked(errno));
-    return FALSE;
+    return FailLocked(errno, ErrnoUse::Port);
   }
   return TRUE;
 }
@@ -608,8 +633,7 @@ BOOL HostPort::GetCommModemStatus(DWORD& status) {
   }
   int lines = 0;
   if (ioctl(fd_, TIOCMGET, &lines) != 0) {
-    SetLastError(IoctlErrorLocked(errno));
-    return FALSE;
+    return FailLocked(errno, ErrnoUse::Port);
   }
   status = ModemStatusBits(lines);
   return TRUE;
@@ -630,23 +654,19 @@ bool HostPort::UsableLocked() {
   return true;
 }
 
-// A driver without modem lines answers with ERROR_NOT_SUPPORTED; a device that went away makes
-// the port vanish.
-DWORD HostPort::IoctlErrorLocked(int error) {
-  if (DeviceGone(error)) {
+// A failed system call: its errno becomes the last error (with the errno beside it), and a
+// device that went away makes the port vanish.
+BOOL HostPort::FailLocked(int errnoValue, ErrnoUse use) {
+  if (DeviceGone(errnoValue)) {
     VanishLocked();
-    return rules::kGonePortError;
   }
-  if (error == ENOTTY || error == EINVAL || error == EOPNOTSUPP) {
-    return ERROR_NOT_SUPPORTED;
-  }
-  return ERROR_GEN_FAILURE;
+  FailWithErrno(errnoValue, use);
+  return FALSE;
 }
 
 BOOL HostPort::SetModemLineLocked(int line, bool on) {
   if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) != 0) {
-    SetLastError(IoctlErrorLocked(errno));
-    return FALSE;
+    return FailLocked(errno, ErrnoUse::Port);
   }
   return TRUE;
 }
@@ -717,11 +737,11 @@ void HostPort::ServeWritesLocked() {
         if (errno == EAGAIN) {
           return;
         }
-        const DWORD error = IoctlErrorLocked(errno);
-        if (vanished_) {
+        if (DeviceGone(errno)) {
+          VanishLocked();
           return;
         }
-        CompleteOverlapped(op.overlapped, error, op.done);
+        CompleteOverlapped(op.overlapped, Win32ErrorOf(errno, ErrnoUse::Port), op.done);
         writes_.pop_front();
         continue;
       }
@@ -938,44 +958,126 @@ void HostPort::Wake() {
 void HostPort::Run() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
-    const auto now = Clock::now();
-    pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
-    const bool watchTty = !vanished_;
-    if (watchTty) {
-      fds[1].events = static_cast<short>((input_.size() < inputCapacity_ ? POLLIN : 0) |
-                                         (writes_.empty() ? 0 : POLLOUT));
-    }
-    const int timeout = PollTimeoutLocked(now);
+    UpdateInterestLocked();
+    const int timeout = PollTimeoutLocked(Clock::now());
     lock.unlock();
-    const int ready = poll(fds, watchTty ? 2 : 1, timeout);
+    epoll_event events[2];
+    const int ready = epoll_wait(epoll_, events, 2, timeout);
     lock.lock();
     if (ready < 0 && errno != EINTR) {
       break;
     }
-    if ((fds[0].revents & POLLIN) != 0) {
-      std::uint64_t count = 0;
-      (void)!read(wake_, &count, sizeof count);
+    std::uint32_t tty = 0;
+    for (int i = 0; i < ready; ++i) {
+      if (events[i].data.fd == wake_) {
+        std::uint64_t count = 0;
+        (void)!read(wake_, &count, sizeof count);
+      } else {
+        tty = events[i].events;
+      }
     }
     if (stop_) {
       break;
     }
-    if (watchTty && fds[1].revents != 0) {
-      PullInputLocked();
-      if ((fds[1].revents & POLLOUT) != 0) {
-        ServeWritesLocked();
-      }
-      if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        PullInputLocked();  // what arrived before the hang-up is still delivered
-        VanishLocked();
-      }
+    if ((tty & EPOLLOUT) != 0 && !vanished_) {
+      ServeWritesLocked();
     }
-    const auto later = Clock::now();
-    ExpireLocked(later);
-    if (TickWantedLocked() && later >= nextTick_) {
-      RefreshLineStateLocked();
-      nextTick_ = later + kTick;
+    TtyReadyLocked((tty & EPOLLIN) != 0, (tty & (EPOLLHUP | EPOLLERR)) != 0);
+  }
+}
+
+void HostPort::TtyReadyLocked(bool input, bool hangUp) {
+  if (!vanished_ && (input || hangUp)) {
+    PullInputLocked();
+    if (hangUp) {
+      PullInputLocked();  // what arrived before the hang-up is still delivered
+      VanishLocked();
     }
   }
+  const auto now = Clock::now();
+  ExpireLocked(now);
+  if (TickWantedLocked() && now >= nextTick_) {
+    RefreshLineStateLocked();
+    nextTick_ = now + kTick;
+  }
+}
+
+// The helper thread watches the tty for input while a read or an event wait is pending and no
+// waiting thread drives it, and for room while writes wait. Input that arrives with nothing
+// pending stays in the tty until the next call takes it in (and raises its events then).
+// Changing the interest does not wake the helper thread.
+void HostPort::UpdateInterestLocked() {
+  if (!ttyWatched_) {
+    return;
+  }
+  if (vanished_ || closed_) {
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);  // a hung-up tty would report for ever
+    ttyWatched_ = false;
+    return;
+  }
+  constexpr std::uint32_t kIn = EPOLLIN;
+  constexpr std::uint32_t kOut = EPOLLOUT;
+  const std::uint32_t wanted =
+      (!driving_ && (wait_ || !reads_.empty()) && input_.size() < inputCapacity_ ? kIn : 0) |
+      (writes_.empty() ? 0 : kOut);
+  if (wanted != interest_) {
+    epoll_event tty{};
+    tty.events = wanted;
+    tty.data.fd = fd_;
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, fd_, &tty);
+    interest_ = wanted;
+  }
+}
+
+void HostPort::AttachDriverLocked(OVERLAPPED* overlapped) {
+  if (overlapped->hEvent != nullptr) {
+    AttachWaitDriver(overlapped->hEvent, weak_from_this());
+  }
+}
+
+// A thread about to wait for a pending wait or read of this port polls the tty itself and
+// completes the operation where it stands, instead of sleeping until the helper thread has done
+// it and set the event.
+bool HostPort::Drive(DWORD milliseconds) {
+  std::unique_lock lock(mutex_);
+  if (driving_ || stop_ || vanished_ || closed_) {
+    return false;
+  }
+  driving_ = true;
+  UpdateInterestLocked();
+  int timeout = PollTimeoutLocked(Clock::now());
+  if (milliseconds != INFINITE) {
+    const int limit = static_cast<int>(std::min<DWORD>(milliseconds, INT_MAX));
+    timeout = timeout < 0 ? limit : std::min(timeout, limit);
+  }
+  // A full input queue takes nothing more until a read makes room.
+  pollfd fds[2] = {{driveWake_, POLLIN, 0},
+                   {fd_, static_cast<short>(input_.size() < inputCapacity_ ? POLLIN : 0), 0}};
+  lock.unlock();
+  const int ready = poll(fds, 2, timeout);
+  lock.lock();
+  if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+    std::uint64_t count = 0;
+    (void)!read(driveWake_, &count, sizeof count);
+  }
+  if (!stop_) {
+    TtyReadyLocked(ready > 0 && (fds[1].revents & POLLIN) != 0,
+                   ready > 0 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+  }
+  driving_ = false;
+  UpdateInterestLocked();
+  const bool helperKeepsTime = !stop_ && PollTimeoutLocked(Clock::now()) >= 0;
+  lock.unlock();
+  driveDone_.notify_all();
+  if (helperKeepsTime) {
+    Wake();  // time-outs and looks that the drive kept pass back to the helper thread
+  }
+  return true;
+}
+
+void HostPort::Interrupt() {
+  const std::uint64_t one = 1;
+  (void)!write(driveWake_, &one, sizeof one);
 }
 
 }  // namespace win::host

@@ -1,13 +1,18 @@
 #pragma once
-// An opened tty of this machine behind the comm functions: termios for the control block,
-// ioctls for the modem lines, and one helper thread that waits (poll) on the tty and a wake-up
-// eventfd, moves received bytes into the port's input queue, and completes overlapped reads,
-// writes and event waits as the Windows serial driver would. Once modem-line events are asked
+// HostPort: an opened tty of this machine behind the comm functions: termios for the control
+// block, ioctls for the modem lines, and one helper thread that waits (epoll) on the tty and a
+// wake-up eventfd, moves received bytes into the port's input queue, and completes overlapped
+// reads, writes and event waits as the Windows serial driver would. A thread that waits for a
+// pending event wait or read of the port drives it itself (WaitDriver): it polls the tty and
+// completes the operation where it stands, so a received byte reaches it without a hop through
+// the helper thread, which meanwhile leaves the tty's input alone. Once modem-line events are asked
 // for, a line watch waits for their changes (TIOCMIWAIT); where the driver has no such wait,
 // the helper thread looks at the lines every 10 ms while an event wait is pending.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -17,11 +22,12 @@
 
 #include "platform/CommDriverRules.h"
 #include "platform/DeviceWorld.h"
+#include "platform/host/HostErrno.h"
 #include "platform/host/HostLineWatch.h"
 
 namespace win::host {
 
-class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> {
+class HostPort : public CommFile, public WaitDriver, public std::enable_shared_from_this<HostPort> {
  public:
   // Takes over `fd`, a tty opened non-blocking that we hold exclusively.
   static std::shared_ptr<HostPort> Create(int fd, std::string node, bool overlapped);
@@ -50,6 +56,9 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   BOOL EscapeCommFunction(DWORD function) override;
   BOOL GetCommModemStatus(DWORD& status) override;
   void OnClose() override;
+
+  bool Drive(DWORD milliseconds) override;
+  void Interrupt() override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -103,11 +112,14 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   void VanishLocked();
   void CompleteWaitLocked(DWORD error, DWORD events);
   void AbortLocked(std::deque<Op>& ops);
-  DWORD IoctlErrorLocked(int error);
+  BOOL FailLocked(int errnoValue, ErrnoUse use);
   BOOL SetModemLineLocked(int line, bool on);
 
   void StartLineWatchLocked();
   void OnLineWatch(HostLineWatch::Outcome outcome);
+  void TtyReadyLocked(bool input, bool hangUp);
+  void UpdateInterestLocked();
+  void AttachDriverLocked(OVERLAPPED* overlapped);
   void Wake();
   void Run();
   void ReleaseTty();
@@ -115,7 +127,9 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   const std::string node_;
   const bool overlapped_;
   int fd_ = -1;
-  int wake_ = -1;
+  int wake_ = -1;       // wakes the helper thread
+  int driveWake_ = -1;  // interrupts a waiting thread's drive
+  int epoll_ = -1;      // the helper thread's wait: wake_ and the tty
   int exitHook_ = -1;
   std::thread thread_;
 
@@ -123,6 +137,10 @@ class HostPort : public CommFile, public std::enable_shared_from_this<HostPort> 
   bool closed_ = false;
   bool vanished_ = false;
   bool stop_ = false;
+  bool driving_ = false;  // a waiting thread polls the tty (at most one at a time)
+  std::condition_variable driveDone_;
+  bool ttyWatched_ = false;     // the tty is in the helper thread's epoll set
+  std::uint32_t interest_ = 0;  // what the helper thread waits for on the tty
   DCB dcb_{};
   bool dcbSet_ = false;
   COMMTIMEOUTS timeouts_{};
