@@ -7,26 +7,14 @@
 #include <charconv>
 #include <string>
 
+#include "platform/host/HostErrno.h"
+
 namespace win::host {
 
 namespace {
 
 DWORD WriteError(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return ERROR_FILE_NOT_FOUND;  // the adapter went away
-    case EINVAL:
-    case ERANGE:
-      return ERROR_INVALID_PARAMETER;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
+  return FailWithErrno(error, ErrnoUse::Attribute);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/host/HostErrno.h"
 #include "platform/host/HostLockFile.h"
 
 namespace win::host {
@@ -17,23 +18,6 @@ namespace {
 
 bool ProcessAlive(pid_t pid) {
   return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
-}
-
-DWORD OpenError(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case ENOTDIR:
-      return ERROR_FILE_NOT_FOUND;
-    case EBUSY:
-    case EACCES:
-    case EPERM:
-    case EWOULDBLOCK:
-      return ERROR_ACCESS_DENIED;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
 }
 
 }  // namespace
@@ -54,7 +38,8 @@ OpenOutcome HostLocks::OpenExclusive(const std::string& devicePath) {
   OpenOutcome outcome;
   const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    outcome.error = OpenError(errno);
+    outcome.errnoValue = errno;
+    outcome.error = Win32ErrorOf(outcome.errnoValue, ErrnoUse::Open);
     outcome.deniedByPermissions = errno == EACCES || errno == EPERM;
     return outcome;
   }
@@ -67,7 +52,8 @@ OpenOutcome HostLocks::OpenExclusive(const std::string& devicePath) {
     const int error = errno;
     tcflush(fd, TCOFLUSH);
     close(fd);
-    outcome.error = OpenError(error == EWOULDBLOCK ? EBUSY : error);
+    outcome.errnoValue = error;
+    outcome.error = Win32ErrorOf(error, ErrnoUse::Open);
     return outcome;
   }
   outcome.fd = fd;

@@ -16,6 +16,7 @@ namespace win::host {
 struct OpenOutcome {
   int fd = -1;                       // the opened tty, or -1
   DWORD error = 0;                   // Win32 code when fd is -1
+  int errnoValue = 0;                // the errno behind `error`, where there is one
   bool deniedByPermissions = false;  // EACCES / EPERM: the user may not open the node
 };
 

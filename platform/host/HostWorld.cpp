@@ -248,6 +248,7 @@ std::shared_ptr<CommFile> HostWorld::OpenComm(std::string_view path, DWORD /*acc
     }
   }
   if (opened.fd < 0) {
+    SetLastErrorFromErrno(opened.error, opened.errnoValue);
     error = opened.error;
     return nullptr;
   }
