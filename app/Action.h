@@ -1,6 +1,6 @@
 #pragma once
-// A command object: caption, hint, image index, enabled flag and an execute operation that does
-// nothing while the action is disabled. Tool-bar buttons bound to it follow all of these.
+// TAction: a command object: caption, hint, image index, enabled flag and an execute operation that
+// does nothing while the action is disabled. Tool-bar buttons bound to it follow all of these.
 
 #include <QAction>
 #include <functional>

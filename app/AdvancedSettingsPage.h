@@ -1,6 +1,7 @@
 #pragma once
-// The application's own advanced-settings page of a port, offered as msports.dll's
-// SerialDisplayAdvancedSettings where the system has no such library.
+// AppSerialDisplayAdvancedSettings and RegisterAdvancedSettingsPage: the application's own
+// advanced-settings page of a port, offered as msports.dll's SerialDisplayAdvancedSettings where
+// the system has no such library.
 
 #include "platform/Additions.h"
 

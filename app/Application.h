@@ -1,6 +1,6 @@
 #pragma once
-// The application object: title, the one message-box seam, the default error report, the
-// main-thread call's wake-up and drain, and the one-message pump used between ports.
+// TApplication: the application object: title, the one message-box seam, the default error report,
+// the main-thread call's wake-up and drain, and the one-message pump used between ports.
 
 #include <QObject>
 #include <exception>

@@ -1,5 +1,6 @@
 #pragma once
-// Bench files by name: "demo" is the demo bench that comes with the program.
+// FindBenchFile and BenchFolder: bench files by name: "demo" is the demo bench that comes with the
+// program.
 
 #include <string>
 

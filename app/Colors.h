@@ -1,5 +1,6 @@
 #pragma once
-// The system colours the windows are drawn with, fixed so that every platform looks alike.
+// WindowColor and the other colours: the system colours the windows are drawn with, fixed so that
+// every platform looks alike.
 
 #include <QColor>
 #include <algorithm>

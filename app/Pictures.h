@@ -1,6 +1,7 @@
 #pragma once
-// The program's pictures: the row images, the tool-bar images, the application icon and the
-// maker's logo, all drawn from SVG files compiled into the program.
+// RowImage, ToolbarImage and ApplicationIcon: the program's pictures: the row images, the tool-bar
+// images, the application icon and the maker's logo, all drawn from SVG files compiled into the
+// program.
 
 #include <QIcon>
 #include <QPixmap>

@@ -1,6 +1,6 @@
 #pragma once
-// The row area: stacks the port rows from the top and shows a vertical scroll bar when they do
-// not fit. It owns its rows.
+// TFrame2: the row area: stacks the port rows from the top and shows a vertical scroll bar when
+// they do not fit. It owns its rows.
 
 #include <QScrollArea>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
-// The ports of the current scan in discovery order: (port name, record) pairs. The list owns its
-// records, is not sorted and accepts duplicate keys.
+// TPortList: the ports of the current scan in discovery order: (port name, record) pairs. The list
+// owns its records, is not sorted and accepts duplicate keys.
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
-// One port's row: a 19 pixel strip with six cells (port name, settings icon, description, state
-// icon, state, adapter type). Everything it shows is copied when it is built; it keeps the port
-// name as its hidden key.
+// TPortRow, TTextCell and TGlyphCell: one port's row: a 19 pixel strip with six cells (port name,
+// settings icon, description, state icon, state, adapter type). Everything it shows is copied when
+// it is built; it keeps the port name as its hidden key.
 
 #include <QIcon>
 #include <QString>

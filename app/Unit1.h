@@ -1,7 +1,7 @@
 #pragma once
-// The main window and scan controller: starts a scan by itself, on the scan button and on port
-// arrival or removal; collects the ports discovery reports, probes the free untyped ones for an
-// echoing line adapter, and shows one row per port.
+// TForm1: the main window and scan controller: starts a scan by itself, on the scan button and on
+// port arrival or removal; collects the ports discovery reports, probes the free untyped ones for
+// an echoing line adapter, and shows one row per port.
 
 #include <QWidget>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
-// The About window: the maker's logo, what the program is for, its version and a link to the
-// maker's web site. Created hidden at start; closing only hides it.
+// TForm2: the About window: the maker's logo, what the program is for, its version and a link to
+// the maker's web site. Created hidden at start; closing only hides it.
 
 #include <QDialog>
 #include <QUrl>

@@ -1,5 +1,6 @@
 #pragma once
-// talvik-scan: runs the window's scan without showing the window and prints its rows.
+// RunScanCommand and ScanCommandHooks: talvik-scan: runs the window's scan without showing the
+// window and prints its rows.
 
 #include <functional>
 #include <iosfwd>

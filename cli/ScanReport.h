@@ -1,5 +1,6 @@
 #pragma once
-// One scan's result as the window shows it, and its text and JSON forms.
+// ScanRow, CollectScanRows, FormatScanText and FormatScanJson: one scan's result as the window
+// shows it, and its text and JSON forms.
 
 #include <cstdint>
 #include <string>

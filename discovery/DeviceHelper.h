@@ -1,6 +1,6 @@
 #pragma once
-// Reads the registry properties of one device of a device-information list through the bound
-// device-setup library. Unreadable properties read as empty text, 0 or a zero GUID.
+// TDeviceHelper: reads the registry properties of one device of a device-information list through
+// the bound device-setup library. Unreadable properties read as empty text, 0 or a zero GUID.
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
-// A device-information list of the device-setup service, destroyed with its last owner.
-// It is destroyed through the bound setup library, so its owners hold a binding while it lives.
+// TDeviceInfoList: a device-information list of the device-setup service, destroyed with its last
+// owner. It is destroyed through the bound setup library, so its owners hold a binding while it
+// lives.
 
 #include <cstdint>
 

@@ -1,6 +1,7 @@
 #pragma once
-// Finds the serial ports of the computer through the device-setup service, tells busy from free
-// ports, types free USB ports by their line loops, and opens a port's advanced settings page.
+// TAPort, EnumerateSerialPorts and ShowAdvancedSettings: finds the serial ports of the computer
+// through the device-setup service, tells busy from free ports, types free USB ports by their line
+// loops, and opens a port's advanced settings page.
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
-// Tells line adapters on free USB ports apart by the loops they wire from the port's modem-control
-// outputs back to its status inputs: RTS to CTS, and DTR to DSR.
+// TestUsbLineLoops: tells line adapters on free USB ports apart by the loops they wire from the
+// port's modem-control outputs back to its status inputs: RTS to CTS, and DTR to DSR.
 
 #include <array>
 #include <cstdint>

@@ -1,5 +1,6 @@
 #pragma once
-// Loading a library into a handle variable and finding its exports by name.
+// OpenModule, CloseModule and FindModuleSymbol: loading a library into a handle variable and
+// finding its exports by name.
 
 #include "platform/Win32.h"
 

@@ -1,5 +1,6 @@
 #pragma once
-// The last-OS-error exception: "System Error.  Code: %d." with the system's text for the code.
+// EOSError: the last-OS-error exception: "System Error.  Code: %d." with the system's text for the
+// code.
 
 #include <stdexcept>
 #include <string>

@@ -1,5 +1,5 @@
 #pragma once
-// An exclusively opened serial port, closed when the object goes.
+// TPortHandle: an exclusively opened serial port, closed when the object goes.
 
 #include <string>
 

@@ -1,5 +1,6 @@
 #pragma once
-// The private window messages through which discovery, the probe and start-up reach the window.
+// WM_PROBE_RESULT, WM_PORT_FOUND, WM_PORTS_ENUMERATED and WM_START_SCAN: the private window
+// messages through which discovery, the probe and start-up reach the window.
 
 #include "platform/Win32.h"
 

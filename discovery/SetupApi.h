@@ -1,6 +1,7 @@
 #pragma once
-// Run-time binding of the device-setup library "SetupApi.dll": a counted binding with a table of
-// entry points that is either completely filled or completely empty.
+// TSetupApi and TSetupApiBinding: run-time binding of the device-setup library "SetupApi.dll": a
+// counted binding with a table of entry points that is either completely filled or completely
+// empty.
 
 #include <cstddef>
 #include <cstdint>

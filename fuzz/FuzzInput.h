@@ -1,5 +1,6 @@
 #pragma once
-// Splits a fuzz input into fields, so that one input can fill several places of a structure.
+// Text and Fields: split a fuzz input into fields, so that one input can fill several places of a
+// structure.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #pragma once
-// The project's own additions to the Win32 subset, in namespace win.
+// Additions: the project's own additions to the Win32 subset, in namespace win.
 //
 // =============================================================================================
 //  NOT WIN32. Nothing below is part of <windows.h>. These are the seams between the platform

@@ -1,5 +1,5 @@
 #pragma once
-// Running the thread-exit hooks, for the thread functions of this layer.
+// RunThreadExitHooks: running the thread-exit hooks, for the thread functions of this layer.
 
 #include "platform/Win32.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// Base of the port settings objects: grouped change notification and typed Assign.
+// TSpPersistent: base of the port settings objects: grouped change notification and typed Assign.
 
 #include <cstdint>
 #include <functional>

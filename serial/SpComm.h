@@ -1,6 +1,7 @@
 #pragma once
-// The serial port component: settings as properties, open and close, reads and writes, DTR and
-// modem lines, and the dispatch of port events to handlers on the main thread.
+// TSpComm, TSpCustomComm and ESpCommError: the serial port component: settings as properties, open
+// and close, reads and writes, DTR and modem lines, and the dispatch of port events to handlers on
+// the main thread.
 
 #include <cstdint>
 #include <functional>

@@ -1,5 +1,6 @@
 #pragma once
-// The write thread's queue: one block allocated once; unsent bytes always start at Data().
+// TSpCommBuffer: the write thread's queue: one block allocated once; unsent bytes always start at
+// Data().
 
 #include <atomic>
 #include <cstdint>

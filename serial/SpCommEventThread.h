@@ -1,6 +1,6 @@
 #pragma once
-// The event thread of an open port: waits in the driver for the monitored events and hands each
-// reported mask to the component on the main thread.
+// TSpCommEventThread: the event thread of an open port: waits in the driver for the monitored
+// events and hands each reported mask to the component on the main thread.
 
 #include <functional>
 #include <memory>

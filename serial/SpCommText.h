@@ -1,6 +1,7 @@
 #pragma once
-// Texts of the serial port component: message filling, device names, system error texts.
-// Names and system texts are data: they are substituted, never used as a format.
+// SpFormat and SpExpandDeviceName: texts of the serial port component: message filling, device
+// names, system error texts. Names and system texts are data: they are substituted, never used as a
+// format.
 
 #include <cstdint>
 #include <initializer_list>

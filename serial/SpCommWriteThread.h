@@ -1,7 +1,7 @@
 #pragma once
-// The write thread of an open port: callers queue bytes and return at once; the thread sends
-// the queue with overlapped writes and reports a drained queue or a failed write on the main
-// thread.
+// TSpCommWriteThread: the write thread of an open port: callers queue bytes and return at once; the
+// thread sends the queue with overlapped writes and reports a drained queue or a failed write on
+// the main thread.
 
 #include <cstdint>
 #include <functional>

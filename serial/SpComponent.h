@@ -1,6 +1,6 @@
 #pragma once
-// The minimal component base: owner, name, tag, loading / destroying / design state, and the
-// removal notifications between components that refer to each other.
+// TSpComponent: the minimal component base: owner, name, tag, loading / destroying / design state,
+// and the removal notifications between components that refer to each other.
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,6 @@
 #pragma once
-// Thin owners of system synchronisation objects: events and critical sections.
+// TSpEvent, TSpWaitEvent and TSpCriticalSection: thin owners of system synchronisation objects:
+// events and critical sections.
 
 #include <atomic>
 #include <cstdint>

@@ -1,5 +1,6 @@
 #pragma once
-// The port settings objects: flow control, event characters, buffer sizes and time limits.
+// TSpFlowControl, TSpEventChars and TSpBuffers: the port settings objects: flow control, event
+// characters, buffer sizes and time limits.
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 #pragma once
-// A small typed set of enumeration values, stored as a bit mask (bit n for ordinal n).
+// TSpSet: a small typed set of enumeration values, stored as a bit mask (bit n for ordinal n).
 
 #include <cstdint>
 #include <initializer_list>

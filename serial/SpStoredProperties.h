@@ -1,7 +1,8 @@
 #pragma once
-// The stored settings of a comm component in a small text form, one "Name = Value" per line:
-// strings in single quotes ('' for a quote, #N for a control character), enumerations and sets
-// by name ([ceError, ceRxChar]), settings objects as sub-properties (FlowControl.ControlDtr).
+// EReadError and the stored properties: the stored settings of a comm component in a small text
+// form, one "Name = Value" per line: strings in single quotes ('' for a quote, #N for a control
+// character), enumerations and sets by name ([ceError, ceRxChar]), settings objects as
+// sub-properties (FlowControl.ControlDtr).
 
 #include <stdexcept>
 #include <string>

@@ -1,5 +1,6 @@
 #pragma once
-// The main-thread call: background threads hand routines to the main thread and wait for them.
+// SpSynchronize: the main-thread call: background threads hand routines to the main thread and wait
+// for them.
 //
 // Queued calls run when the main thread drains the queue (SpDrainMainThreadCalls), which the
 // application does on its wake-up event and whenever its event loop is about to block.

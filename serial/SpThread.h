@@ -1,5 +1,6 @@
 #pragma once
-// A small thread base: created suspended, with a priority, a stop flag and the main-thread call.
+// TSpThread and TThreadPriority: a small thread base: created suspended, with a priority, a stop
+// flag and the main-thread call.
 //
 // The thread object frees itself: the running body holds one reference and the creator another;
 // whoever lets go last destroys it. If the creator stops it before its body ever ran, the body

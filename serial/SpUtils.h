@@ -1,6 +1,6 @@
 #pragma once
-// Small helpers of the serial component: a polling deadline, a flag test, the retry pause of
-// the background threads.
+// TSpTimeout and TestFlags: small helpers of the serial component: a polling deadline, a flag test,
+// the retry pause of the background threads.
 
 #include <string>
 

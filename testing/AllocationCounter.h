@@ -1,7 +1,7 @@
 #pragma once
-// Counts the allocations of a program (a benchmark, or a test that watches for leaks). Linking
-// AllocationCounter.cpp replaces the global operator new and delete with counting versions over
-// malloc and free.
+// ProcessAllocations and ThreadAllocations: count the allocations of a program (a benchmark, or a
+// test that watches for leaks). Linking AllocationCounter.cpp replaces the global operator new and
+// delete with counting versions over malloc and free.
 
 namespace talvik_count {
 

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers for the bench tests: opened ports, overlapped records with their own event, and a
-// recorder of device-change broadcasts.
+// bench_test::Io, Port, Eventually and BroadcastRecorder: helpers for the bench tests: opened
+// ports, overlapped records with their own event, and a recorder of device-change broadcasts.
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #pragma once
-// A fake sysfs, /dev, lock directory and, where asked for, /proc in a temporary folder, laid out
-// as the kernel lays out the real ones, for the host world's tests and benchmarks. Without a
-// fake /proc the world looks at the real one, where test processes can hold ports.
+// FakeHostTree and UsbAdapter: a fake sysfs, /dev, lock directory and, where asked for, /proc in a
+// temporary folder, laid out as the kernel lays out the real ones, for the host world's tests and
+// benchmarks. Without a fake /proc the world looks at the real one, where test processes can hold
+// ports.
 
 #include <stdlib.h>
 

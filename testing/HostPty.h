@@ -1,5 +1,5 @@
 #pragma once
-// A pseudo-terminal pair for the host world's I/O tests: the test holds the master side, the
+// Pty: a pseudo-terminal pair for the host world's I/O tests: the test holds the master side, the
 // slave side stands in the fake /dev for a serial port.
 
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// One QApplication for the whole app test binary, created on first use.
+// QtAppEnvironment: one QApplication for the whole app test binary, created on first use.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
-// Shared set-up of the app tests: the Qt application, the application object with its message
-// boxes recorded, an empty bench, and helpers that spin the event loop until something holds.
+// AppTest, RecordedBox and SpinUntil: the shared set-up of the app tests (the Qt application, the
+// application object with its message boxes recorded, an empty bench) and helpers that spin the
+// event loop until something holds.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #pragma once
-// Common set-up of the discovery tests: an empty bench, a recording window, recorded message
-// boxes and pumps, and the built-in device-setup library restored afterwards.
+// TRecordingWindow and the discovery fixture: common set-up of the discovery tests: an empty bench,
+// a recording window, recorded message boxes and pumps, and the built-in device-setup library
+// restored afterwards.
 
 #include <gtest/gtest.h>
 

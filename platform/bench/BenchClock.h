@@ -1,5 +1,6 @@
 #pragma once
-// The bench's real-time scheduler: one thread that runs timed actions in order of their time.
+// BenchClock: the bench's real-time scheduler: one thread that runs timed actions in order of their
+// time.
 
 #include <chrono>
 #include <condition_variable>

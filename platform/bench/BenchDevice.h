@@ -1,7 +1,7 @@
 #pragma once
-// One device of the bench as the world and its open file share it: the description, what the
-// port has seen, and the file that has it open. Everything here is guarded by `mutex`; a world
-// that takes its own lock takes it before this one.
+// BenchDevice: one device of the bench as the world and its open file share it: the description,
+// what the port has seen, and the file that has it open. Everything here is guarded by `mutex`; a
+// world that takes its own lock takes it before this one.
 
 #include <map>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
-// One opened bench port: a serial line in real time at the configured control block, with its
-// input and output queues, modem lines, event waits and overlapped operations.
+// BenchPort: one opened bench port: a serial line in real time at the configured control block,
+// with its input and output queues, modem lines, event waits and overlapped operations.
 //
 // Public CommFile calls take the device's lock; the ...Locked members expect the caller (the
 // world) to hold it. Completions happen under that lock, exactly once, and only set events.

@@ -1,5 +1,6 @@
 #pragma once
-// Timed waits of the bench's clock thread end as close to their deadline as the system allows.
+// SharpenTimers: timed waits of the bench's clock thread end as close to their deadline as the
+// system allows.
 
 namespace win::bench {
 

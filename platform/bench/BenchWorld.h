@@ -1,6 +1,6 @@
 #pragma once
-// The simulated bench: devices of the class "Ports" (and others), the wiring of what hangs on
-// each port, port faults, and real-time serial lines. Tests, the demo program and the
+// BenchWorld: the simulated bench: devices of the class "Ports" (and others), the wiring of what
+// hangs on each port, port faults, and real-time serial lines. Tests, the demo program and the
 // command-line front end drive production code through Platform.h against it.
 
 #include <cstdint>

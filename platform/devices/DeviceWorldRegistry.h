@@ -1,6 +1,6 @@
 #pragma once
-// The world registry: the one place that names every device world, creates one, and holds the
-// world installed for the process.
+// DeviceWorldRegistry: the world registry: the one place that names every device world, creates
+// one, and holds the world installed for the process.
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #pragma once
-// COM numbers for ports that have no fixed one: derived from a stable key of the port (its USB
-// serial number, or its place on the USB bus) so that they do not depend on plug order, in the
-// range COM100 to COM999, remembered for the life of the object.
+// HostAliases: COM numbers for ports that have no fixed one: derived from a stable key of the port
+// (its USB serial number, or its place on the USB bus) so that they do not depend on plug order, in
+// the range COM100 to COM999, remembered for the life of the object.
 
 #include <map>
 #include <set>

@@ -1,6 +1,6 @@
 #pragma once
-// Finds the serial ports of this machine in sysfs: every tty of <sysfs>/class/tty with a real
-// device behind it, except serial-core ports without a UART (type 0).
+// HostEnumerator and HostPortInfo: finds the serial ports of this machine in sysfs: every tty of
+// <sysfs>/class/tty with a real device behind it, except serial-core ports without a UART (type 0).
 
 #include <optional>
 #include <set>

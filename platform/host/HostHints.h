@@ -1,6 +1,6 @@
 #pragma once
-// What the user can do about a port that another program holds or that this user may not open:
-// texts for the row's tool tip, the settings page and talvik-scan.
+// AccessHint and HolderHint: what the user can do about a port that another program holds or that
+// this user may not open: texts for the row's tool tip, the settings page and talvik-scan.
 
 #include <string>
 

@@ -1,7 +1,8 @@
 #pragma once
-// Who holds a device node, as far as this user may read /proc: a lock on the node in /proc/locks
-// (flock, POSIX or open-file-description locks, whoever owns them), or a process that has the
-// node open (/proc/<pid>/fd; an ordinary user cannot look into other users' processes).
+// HostHolders and HostHolder: who holds a device node, as far as this user may read /proc: a lock
+// on the node in /proc/locks (flock, POSIX or open-file-description locks, whoever owns them), or a
+// process that has the node open (/proc/<pid>/fd; an ordinary user cannot look into other users'
+// processes).
 
 #include <sys/types.h>
 

@@ -1,6 +1,6 @@
 #pragma once
-// Watches the kernel's device uevents (NETLINK_KOBJECT_UEVENT; no udev daemon needed) on a
-// thread of its own and hands every parsed event to a callback on that thread.
+// HostHotplug: watches the kernel's device uevents (NETLINK_KOBJECT_UEVENT; no udev daemon needed)
+// on a thread of its own and hands every parsed event to a callback on that thread.
 
 #include <functional>
 #include <thread>

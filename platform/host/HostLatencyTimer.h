@@ -1,6 +1,7 @@
 #pragma once
-// The latency timer of an FTDI adapter (sysfs attribute "latency_timer" of its usb-serial port):
-// how long the chip holds back a short packet before sending it to the host, in milliseconds.
+// ReadLatencyTimer and WriteLatencyTimer: the latency timer of an FTDI adapter (sysfs attribute
+// "latency_timer" of its usb-serial port): how long the chip holds back a short packet before
+// sending it to the host, in milliseconds.
 
 #include <optional>
 #include <string>

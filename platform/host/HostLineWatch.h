@@ -1,7 +1,8 @@
 #pragma once
-// Waits on a thread of its own for modem-line changes of a tty (TIOCMIWAIT) and reports each
-// one. The wait is a blocking ioctl that nothing but a signal ends, so ending the watch sends
-// the thread a real-time signal whose handler does nothing, until the thread has left its wait.
+// HostLineWatch: waits on a thread of its own for modem-line changes of a tty (TIOCMIWAIT) and
+// reports each one. The wait is a blocking ioctl that nothing but a signal ends, so ending the
+// watch sends the thread a real-time signal whose handler does nothing, until the thread has left
+// its wait.
 
 #include <atomic>
 #include <functional>

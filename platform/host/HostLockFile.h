@@ -1,8 +1,8 @@
 #pragma once
-// UUCP-style lock files ("LCK..ttyUSB0"): the pid of the program that holds a port. The lock
-// directories are writable by every user, so a lock file is read as hostile input: never through
-// a link, never when it is not a regular file, never more than its first 128 bytes, and never
-// with an open that could wait.
+// ReadLockFilePid: UUCP-style lock files ("LCK..ttyUSB0"): the pid of the program that holds a
+// port. The lock directories are writable by every user, so a lock file is read as hostile input:
+// never through a link, never when it is not a regular file, never more than its first 128 bytes,
+// and never with an open that could wait.
 
 #include <sys/types.h>
 

@@ -1,7 +1,7 @@
 #pragma once
-// Lock files and the open of a port: a live UUCP-style lock file "LCK..<node>" in any lock
-// directory holds the port; an open through here takes flock and TIOCEXCL itself, as other
-// well-behaved programs do.
+// HostLocks and OpenOutcome: lock files and the open of a port: a live UUCP-style lock file
+// "LCK..<node>" in any lock directory holds the port; an open through here takes flock and TIOCEXCL
+// itself, as other well-behaved programs do.
 
 #include <sys/types.h>
 

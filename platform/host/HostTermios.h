@@ -1,6 +1,6 @@
 #pragma once
-// Line settings of a tty through termios2, so that any baud rate (BOTHER) can be asked for.
-// Kept apart because the kernel's termios2 header cannot share a file with <termios.h>.
+// LineSettings: line settings of a tty through termios2, so that any baud rate (BOTHER) can be
+// asked for. Kept apart because the kernel's termios2 header cannot share a file with <termios.h>.
 
 #include <cstdint>
 

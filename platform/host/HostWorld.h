@@ -1,6 +1,7 @@
 #pragma once
-// The device world of this machine's real serial ports on Linux: sysfs for the devices of the
-// class "Ports", termios and ioctls for the opened ports, netlink uevents for arrival and removal.
+// HostWorld and HostPaths: the device world of this machine's real serial ports on Linux: sysfs for
+// the devices of the class "Ports", termios and ioctls for the opened ports, netlink uevents for
+// arrival and removal.
 //
 // Linux is not Windows: a second open of a tty succeeds, an open raises DTR and RTS, and a
 // refused open usually means missing rights. So the world finds the holders of a port before

@@ -1,6 +1,6 @@
 #pragma once
-// Kernel uevents as they arrive on a NETLINK_KOBJECT_UEVENT socket: a header "action@devpath"
-// followed by NUL-separated KEY=value pairs.
+// Uevent and ParseUevent: kernel uevents as they arrive on a NETLINK_KOBJECT_UEVENT socket: a
+// header "action@devpath" followed by NUL-separated KEY=value pairs.
 
 #include <map>
 #include <optional>

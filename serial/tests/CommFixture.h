@@ -1,6 +1,6 @@
 #pragma once
-// A bench with COM3 (nothing attached), the test thread as main thread, and a recorder for the
-// application-wide exception handler.
+// CommFixture: a bench with COM3 (nothing attached), the test thread as main thread, and a recorder
+// for the application-wide exception handler.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
-// Serial tests have no event loop: the test's own thread is the main thread and drains the
-// main-thread calls while it waits for something to happen.
+// SetUpMainThread and WaitForWakeUp: serial tests have no event loop: the test's own thread is the
+// main thread and drains the main-thread calls while it waits for something to happen.
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,7 @@
 #pragma once
-// A component on the bench port COM3 that records what the threads hand to it, and a fixture
-// that checks every thread object is gone at the end of each test.
+// RecordingComm and the thread fixture: a component on the bench port COM3 that records what the
+// threads hand to it, and a fixture that checks every thread object is gone at the end of each
+// test.
 
 #include <gtest/gtest.h>
 
