@@ -140,6 +140,7 @@ TEST(HostHotplug, PortsArrivingAndLeavingAreBroadcast) {
 
 TEST(HostHotplug, StormOfUeventsDuringScansLeavesExactlyThePresentPorts) {
   FakeHostTree tree;
+  tree.UseFakeProc();  // each scan looks for holders; the real /proc would make it slow
   tree.AddUsb(UsbAdapter().Node("ttyUSB0"));
   tree.AddUsb(UsbAdapter().Node("ttyUSB1").Bus("1-3").Serial("B1"));
   HostWorld world(tree.Paths());
