@@ -72,9 +72,14 @@ class FakeHostTree {
     paths.devDir = Dev().string();
     paths.procDir = fakeProc_ ? Proc().string() : "/proc";
     paths.lockDirs = {Lock().string()};
+    paths.udevDataDir = Udev().string();  // no udev until UseFakeUdev
     paths.watchHotplug = false;
     return paths;
   }
+
+  // udev's data directory; from now on the world waits for udev to set up new nodes.
+  std::filesystem::path Udev() const { return root_ / "run/udev/data"; }
+  void UseFakeUdev() { std::filesystem::create_directories(Udev()); }
 
   // From now on the world looks at a fake /proc: no processes and an empty lock table.
   void UseFakeProc() {

@@ -21,6 +21,9 @@ int OpenUeventSocket() {
   if (fd < 0) {
     return -1;
   }
+  // Room for a burst (a hub of adapters plugged in at once) before the kernel drops events.
+  const int room = 1 << 20;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = 1;  // the kernel's own events
@@ -33,13 +36,13 @@ int OpenUeventSocket() {
 
 }  // namespace
 
-HostHotplug::HostHotplug(Callback callback)
-    : callback_(std::move(callback)), socket_(OpenUeventSocket()) {
+HostHotplug::HostHotplug(Handlers handlers)
+    : handlers_(std::move(handlers)), socket_(OpenUeventSocket()) {
   Start();
 }
 
-HostHotplug::HostHotplug(int socketFd, Callback callback)
-    : callback_(std::move(callback)), socket_(socketFd) {
+HostHotplug::HostHotplug(int socketFd, Handlers handlers)
+    : handlers_(std::move(handlers)), socket_(socketFd) {
   Start();
 }
 
@@ -73,8 +76,10 @@ void HostHotplug::Start() {
 void HostHotplug::Run() {
   std::vector<char> buffer(16384);
   for (;;) {
+    const int timeout = handlers_.tick ? handlers_.tick() : -1;
     pollfd fds[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
+    const int ready = poll(fds, 2, timeout);
+    if (ready < 0) {
       if (errno == EINTR) {
         continue;
       }
@@ -86,15 +91,23 @@ void HostHotplug::Run() {
     if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds[0].revents & POLLIN) == 0) {
       return;
     }
+    bool dropped = false;
     for (;;) {
       const ssize_t n = recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+      if (n < 0 && (errno == ENOBUFS || errno == EINTR)) {
+        dropped = dropped || errno == ENOBUFS;  // the events after the gap still come
+        continue;
+      }
       if (n <= 0) {
-        // ENOBUFS: the kernel dropped events while we were slow; the next ones still come.
         break;
       }
-      if (auto event = ParseUevent(std::string_view(buffer.data(), static_cast<size_t>(n)))) {
-        callback_(*event);
+      if (auto event = ParseUevent(std::string_view(buffer.data(), static_cast<size_t>(n)));
+          event && handlers_.event) {
+        handlers_.event(*event);
       }
+    }
+    if (dropped && handlers_.overflow) {
+      handlers_.overflow();
     }
   }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // HostHotplug: watches the kernel's device uevents (NETLINK_KOBJECT_UEVENT; no udev daemon needed)
-// on a thread of its own and hands every parsed event to a callback on that thread.
+// on a thread of its own and hands every parsed event to its handlers on that thread.
 
 #include <functional>
 #include <thread>
@@ -11,13 +11,21 @@ namespace win::host {
 
 class HostHotplug {
  public:
-  using Callback = std::function<void(const Uevent&)>;
+  struct Handlers {
+    std::function<void(const Uevent&)> event;
+    // The kernel dropped events because they came faster than they were read (ENOBUFS): what
+    // changed meanwhile can only be found by looking again.
+    std::function<void()> overflow;
+    // Called before every wait; gives the milliseconds after which it wants to be called again
+    // even if no event comes, or -1.
+    std::function<int()> tick;
+  };
 
   // Listens on a new netlink socket. Where the system refuses one (some containers), it watches
   // nothing: Listening() is false.
-  explicit HostHotplug(Callback callback);
+  explicit HostHotplug(Handlers handlers);
   // Listens on a datagram socket the caller opened (tests feed a socket pair); takes it over.
-  HostHotplug(int socketFd, Callback callback);
+  HostHotplug(int socketFd, Handlers handlers);
   ~HostHotplug();
   HostHotplug(const HostHotplug&) = delete;
   HostHotplug& operator=(const HostHotplug&) = delete;
@@ -28,7 +36,7 @@ class HostHotplug {
   void Start();
   void Run();
 
-  Callback callback_;
+  Handlers handlers_;
   int socket_ = -1;
   int wake_ = -1;
   std::thread thread_;

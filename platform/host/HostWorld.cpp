@@ -1,11 +1,13 @@
 #include "platform/host/HostWorld.h"
 
-#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -82,7 +84,9 @@ HostWorld::HostWorld(HostPaths paths)
       enumerator_(paths_.sysfsRoot, paths_.devDir) {
   // Listen first, so that no port arriving during the first walk goes unnoticed.
   if (paths_.watchHotplug) {
-    hotplug_ = std::make_unique<HostHotplug>([this](const Uevent& event) { HandleUevent(event); });
+    hotplug_ = std::make_unique<HostHotplug>(
+        HostHotplug::Handlers{[this](const Uevent& event) { HandleUevent(event); },
+                              [this] { HandleOverflow(); }, [this] { return AnnounceArrivals(); }});
   }
   std::lock_guard lock(mutex_);
   for (const auto& port : WalkLocked()) {
@@ -182,32 +186,87 @@ void HostWorld::HandleUevent(const Uevent& event) {
   Reconcile();
 }
 
+void HostWorld::HandleOverflow() {
+  Reconcile();
+}
+
 // Only hot-plug handling changes the set of known ports: one walk, and the difference to what
 // was known, taken under one lock, so that nothing that happens meanwhile is absorbed unseen.
+// A new port is announced once its node is usable.
 void HostWorld::Reconcile() {
-  bool arrived = false;
   bool removed = false;
   {
     std::lock_guard lock(mutex_);
-    std::set<std::string> present;
+    std::map<std::string, std::string> present;  // node to device path
     for (const auto& port : enumerator_.Scan()) {
-      present.insert(port.node);
+      present.emplace(port.node, port.devicePath);
     }
     ++walks_;
-    for (const auto& node : present) {
-      arrived = arrived || !known_.contains(node);
+    for (const auto& [node, devicePath] : present) {
+      if (!known_.contains(node)) {
+        arrivals_.emplace(node, Arrival{devicePath, Clock::now() + paths_.arrivalWait});
+      }
     }
     for (const auto& node : known_) {
-      removed = removed || !present.contains(node);
+      if (!present.contains(node)) {
+        removed = true;
+        arrivals_.erase(node);
+      }
     }
-    known_ = std::move(present);
+    known_.clear();
+    for (const auto& entry : present) {
+      known_.insert(entry.first);
+    }
+  }
+  AnnounceArrivals();
+  if (removed) {
+    BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT);
+  }
+}
+
+int HostWorld::AnnounceArrivals() {
+  bool arrived = false;
+  std::optional<Clock::time_point> next;
+  {
+    std::lock_guard lock(mutex_);
+    const auto now = Clock::now();
+    for (auto it = arrivals_.begin(); it != arrivals_.end();) {
+      if (now >= it->second.deadline || NodeSetUp(it->second.devicePath)) {
+        arrived = true;
+        it = arrivals_.erase(it);
+      } else {
+        next = std::min(next.value_or(it->second.deadline), it->second.deadline);
+        ++it;
+      }
+    }
   }
   if (arrived) {
     BroadcastDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT);
   }
-  if (removed) {
-    BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT);
+  // Looked at every 50 ms until udev is done or the wait is over.
+  constexpr int kLookMs = 50;
+  return next ? kLookMs : -1;
+}
+
+// The kernel makes a node root's, mode 0600, before udev gives it its group and mode: a port
+// announced then would be refused for a moment and shown busy until the next scan. The node is
+// set up when udev has written its data file, or its group is no longer root's; where no udev
+// runs, nothing will change it.
+bool HostWorld::NodeSetUp(const std::string& devicePath) const {
+  std::error_code error;
+  if (!std::filesystem::is_directory(paths_.udevDataDir, error)) {
+    return true;
   }
+  struct stat node {};
+  if (stat(devicePath.c_str(), &node) != 0) {
+    return false;
+  }
+  if (node.st_gid != 0) {
+    return true;
+  }
+  const std::string dataFile = paths_.udevDataDir + "/c" + std::to_string(major(node.st_rdev)) +
+                               ":" + std::to_string(minor(node.st_rdev));
+  return std::filesystem::exists(dataFile, error);
 }
 
 std::shared_ptr<CommFile> HostWorld::OpenComm(std::string_view path, DWORD /*access*/,

@@ -8,6 +8,7 @@
 // any open (the console, live lock files, /proc/locks, /proc/<pid>/fd) and refuses a held port
 // without touching it, as Windows refuses a port in use.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,6 +40,10 @@ struct HostPaths {
   // Tells whether a node ("ttyS0") is the system console. Unset: the consoles that
   // <sysfs>/class/tty/console/active lists.
   std::function<bool(const std::string& node)> isConsole;
+  // Where udev keeps a data file for every device it has set up; without it, no udev runs.
+  std::string udevDataDir = "/run/udev/data";
+  // How long a new port may wait for udev to give its node the final group and mode.
+  std::chrono::milliseconds arrivalWait{2000};
   bool watchHotplug = true;
 };
 
@@ -70,8 +75,13 @@ class HostWorld : public DeviceWorld {
   std::uint64_t Walks() const;
 
   // Arrival and removal of ttys: broadcasts the device change for ports. The hot-plug thread
-  // calls this; tests may too.
+  // calls these; tests may too.
   void HandleUevent(const Uevent& event);
+  // Events were lost: looks again and broadcasts what changed.
+  void HandleOverflow();
+  // Announces the new ports whose nodes have become usable (or have waited long enough); gives
+  // the milliseconds until the next look is due, or -1 when no port waits.
+  int AnnounceArrivals();
   bool WatchingHotplug() const;
 
  private:
@@ -85,7 +95,14 @@ class HostWorld : public DeviceWorld {
     std::string hint;
   };
 
+  using Clock = std::chrono::steady_clock;
+  struct Arrival {
+    std::string devicePath;
+    Clock::time_point deadline;
+  };
+
   std::vector<HostPortInfo> WalkLocked();
+  bool NodeSetUp(const std::string& devicePath) const;
   const HostPortInfo* PortLocked(int comNumber);
   Outcome HoldLocked(const HostPortInfo& port) const;
   void Reconcile();
@@ -103,7 +120,8 @@ class HostWorld : public DeviceWorld {
   std::vector<HostPortInfo> lastWalk_;
   std::map<std::string, HostHolder> walkHolders_;  // by node
   std::map<std::string, Outcome> outcomes_;        // by node, of the last open
-  std::set<std::string> known_;                    // nodes the hot-plug handling has announced
+  std::set<std::string> known_;                    // nodes the hot-plug handling has seen
+  std::map<std::string, Arrival> arrivals_;        // by node: seen, not yet announced
   std::map<std::uintptr_t, std::vector<HostPortInfo>> lists_;
   std::uintptr_t nextList_ = 0x1000;
   std::unique_ptr<HostHotplug> hotplug_;  // last: stops first
