@@ -4,7 +4,7 @@
 // watch sends the thread a real-time signal whose handler does nothing, until the thread has left
 // its wait.
 
-#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -22,24 +22,31 @@ class HostLineWatch {
   using Wait = std::function<int()>;
   using Report = std::function<void(Outcome)>;
 
-  // Starts a watch, or gives none when the interrupting signal is taken by someone else.
+  // How long ending a watch may take before its thread is left behind.
+  static constexpr std::chrono::seconds kEndLimit{1};
+
+  // Starts a watch, or gives none when the interrupting signal is not free: handled by another
+  // part of the process, or blocked by one of its threads, which may be waiting for it with
+  // sigwaitinfo or a signalfd. (A helper thread that blocks every signal, as sanitizer runtimes
+  // and GLib's worker do, wants no signal at all and waits for none; unless the calling thread
+  // blocks them all too, as programs that take every signal in one thread do.)
   static std::unique_ptr<HostLineWatch> Start(Wait wait, Report report);
   // Waits on the tty with TIOCMIWAIT for CTS, DSR, carrier and ring.
   static Wait ModemLinesOf(int fd);
 
-  // Ends the wait and joins the thread. Must not be called from `report`.
+  // Ends the wait and joins the thread. A wait that has not ended after kEndLimit (a driver
+  // that does not let a signal end it) is left behind, reporting nothing more, and said so on
+  // standard error. Must not be called from `report`.
   ~HostLineWatch();
   HostLineWatch(const HostLineWatch&) = delete;
   HostLineWatch& operator=(const HostLineWatch&) = delete;
 
  private:
-  HostLineWatch(Wait wait, Report report);
-  void Run();
+  struct State;  // shared with the thread, which may outlive the watch
+  explicit HostLineWatch(std::shared_ptr<State> state);
+  static void Run(const std::shared_ptr<State>& state);
 
-  const Wait wait_;
-  const Report report_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> done_{false};
+  std::shared_ptr<State> state_;
   std::thread thread_;
 };
 

@@ -27,6 +27,8 @@ namespace {
 constexpr DWORD kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr DWORD kLineEvents = EV_ERR | EV_BREAK;
 constexpr std::chrono::milliseconds kTick(10);  // modem lines and line counters are polled
+// While the line watch runs: a change between two of its waits is caught within this time.
+constexpr std::chrono::milliseconds kBackstop(250);
 constexpr std::size_t kMinInputQueue = 4096;
 
 DWORD ModemStatusBits(int lines) {
@@ -84,6 +86,7 @@ HostPort::HostPort(int fd, std::string node, bool overlapped)
     ApplyLineSettings(fd_, line);
   }
   modemLines_ = ioctl(fd_, TIOCMGET, &modem_) == 0;
+  modemKnown_ = modemLines_;
   serial_icounter_struct counts{};
   counting_ = ioctl(fd_, TIOCGICOUNT, &counts) == 0;
   counters_ = {counts.frame, counts.overrun, counts.parity, counts.brk, counts.buf_overrun,
@@ -143,9 +146,12 @@ void HostPort::OnClose() {
   ReleaseTty();
 }
 
-// Ends our exclusive open and, with the close, our flock.
+// Ends our exclusive open and, with the close, our flock. What is still to be sent is dropped,
+// as Windows drops it: a close would otherwise wait up to 30 s for output that cannot drain
+// (hardware handshake with CTS low).
 void HostPort::ReleaseTty() {
   if (fd_ >= 0) {
+    tcflush(fd_, TCOFLUSH);
     ioctl(fd_, TIOCNXCL);
     close(fd_);
     fd_ = -1;
@@ -279,10 +285,13 @@ BOOL HostPort::SetCommMask(DWORD mask) {
     }
     // What arrived or changed before the new mask is not reported under it.
     PullInputLocked();
-    RefreshLineStateLocked();
+    RefreshLineStateLocked(ReadLinesLocked());
     events_.SetMask(mask);
     if ((mask & kModemEvents) != 0) {
       StartLineWatchLocked();
+    }
+    if (ReadLinesLocked() && !modemKnown_) {
+      RefreshLineStateLocked(true);  // where the lines stand now, for the looks to come
     }
     if (wait_) {
       CompleteWaitLocked(NO_ERROR, 0);
@@ -359,7 +368,7 @@ BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
     }
     StartOverlapped(overlapped);
     PullInputLocked();
-    RefreshLineStateLocked();
+    RefreshLineStateLocked(ReadLinesLocked());
     if (vanished_) {
       *mask = 0;
       CompleteOverlapped(overlapped, rules::kGonePortError, 0);
@@ -376,10 +385,10 @@ BOOL HostPort::StartWait(DWORD* mask, OVERLAPPED* overlapped) {
     op.thread = GetCurrentThreadId();
     op.mask = mask;
     wait_ = op;
-    nextTick_ = Clock::now() + kTick;
+    lastLook_ = Clock::now();
     UpdateInterestLocked();
     AttachDriverLocked(overlapped);
-    tick = TickWantedLocked();
+    tick = LookIntervalLocked().has_value();
   }
   if (tick) {
     Wake();  // the helper thread keeps the time of the look at the lines
@@ -529,7 +538,7 @@ BOOL HostPort::ClearCommError(DWORD* errors, COMSTAT* status) {
     return FALSE;
   }
   PullInputLocked();
-  RefreshLineStateLocked();
+  RefreshLineStateLocked(ReadLinesLocked());
   if (vanished_) {
     SetLastError(rules::kGonePortError);
     return FALSE;
@@ -787,18 +796,29 @@ void HostPort::NoteEventsLocked(DWORD events) {
   }
 }
 
+// Whether a look reads the modem lines themselves (TIOCMGET, on USB adapters a control transfer
+// each time): only while modem-line events are asked for and no line watch tells of their
+// changes (or the driver keeps no line counters to tell which line changed).
+bool HostPort::ReadLinesLocked() const {
+  return (events_.Mask() & kModemEvents) != 0 && modemLines_ && (!lineWatchActive_ || !counting_);
+}
+
 // Modem-line changes, line errors and breaks, and the end of transmission, as seen since the
-// last look.
-void HostPort::RefreshLineStateLocked() {
+// last look. The line counters (TIOCGICOUNT, kept by the driver in memory) are always read; the
+// lines themselves only when `readLines`.
+void HostPort::RefreshLineStateLocked(bool readLines) {
   if (vanished_ || closed_) {
     return;
   }
   DWORD events = 0;
-  if (modemLines_) {
+  if (readLines && modemLines_) {
     int lines = 0;
     if (ioctl(fd_, TIOCMGET, &lines) == 0) {
-      const int changed = lines ^ modem_;
+      // After looks that skipped the lines, this one only learns where they stand: the
+      // counters told of the changes meanwhile.
+      const int changed = modemKnown_ ? lines ^ modem_ : 0;
       modem_ = lines;
+      modemKnown_ = true;
       events |= (changed & TIOCM_CTS) != 0 ? EV_CTS : 0;
       events |= (changed & TIOCM_DSR) != 0 ? EV_DSR : 0;
       events |= (changed & TIOCM_CAR) != 0 ? EV_RLSD : 0;
@@ -807,6 +827,8 @@ void HostPort::RefreshLineStateLocked() {
       VanishLocked();
       return;
     }
+  } else {
+    modemKnown_ = false;
   }
   if (counting_) {
     serial_icounter_struct now{};
@@ -843,13 +865,23 @@ void HostPort::RefreshLineStateLocked() {
   }
 }
 
-bool HostPort::TickWantedLocked() const {
+// How often the helper thread looks while an event wait is pending: every 10 ms for what only
+// looking finds; every 250 ms while the line watch runs, for a change that came between two of
+// its waits; not at all otherwise.
+std::optional<std::chrono::milliseconds> HostPort::LookIntervalLocked() const {
   if (!wait_) {
-    return false;
+    return std::nullopt;
   }
   const DWORD mask = events_.Mask();
-  return ((mask & kModemEvents) != 0 && modemLines_ && !lineWatchActive_) ||
-         ((mask & kLineEvents) != 0 && counting_) || ((mask & EV_TXEMPTY) != 0 && txPending_);
+  const bool modem = (mask & kModemEvents) != 0 && modemLines_;
+  if ((modem && !lineWatchActive_) || ((mask & kLineEvents) != 0 && counting_) ||
+      ((mask & EV_TXEMPTY) != 0 && txPending_)) {
+    return kTick;
+  }
+  if (modem) {
+    return kBackstop;
+  }
+  return std::nullopt;
 }
 
 int HostPort::PollTimeoutLocked(Clock::time_point now) const {
@@ -873,8 +905,8 @@ int HostPort::PollTimeoutLocked(Clock::time_point now) const {
       consider(*op.deadline);
     }
   }
-  if (TickWantedLocked()) {
-    consider(nextTick_);
+  if (const auto look = LookIntervalLocked()) {
+    consider(lastLook_ + *look);
   }
   if (!next) {
     return -1;
@@ -941,11 +973,11 @@ void HostPort::OnLineWatch(HostLineWatch::Outcome outcome) {
       return;
     }
     if (outcome == HostLineWatch::Outcome::Changed) {
-      RefreshLineStateLocked();
+      RefreshLineStateLocked(ReadLinesLocked() || !counting_);
       return;
     }
     lineWatchActive_ = false;  // the helper thread looks at the lines from now on
-    nextTick_ = Clock::now() + kTick;
+    lastLook_ = Clock::now();
   }
   Wake();
 }
@@ -996,9 +1028,9 @@ void HostPort::TtyReadyLocked(bool input, bool hangUp) {
   }
   const auto now = Clock::now();
   ExpireLocked(now);
-  if (TickWantedLocked() && now >= nextTick_) {
-    RefreshLineStateLocked();
-    nextTick_ = now + kTick;
+  if (const auto look = LookIntervalLocked(); look && now >= lastLook_ + *look) {
+    RefreshLineStateLocked(ReadLinesLocked());
+    lastLook_ = now;
   }
 }
 

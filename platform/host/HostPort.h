@@ -6,8 +6,9 @@
 // pending event wait or read of the port drives it itself (WaitDriver): it polls the tty and
 // completes the operation where it stands, so a received byte reaches it without a hop through
 // the helper thread, which meanwhile leaves the tty's input alone. Once modem-line events are asked
-// for, a line watch waits for their changes (TIOCMIWAIT); where the driver has no such wait,
-// the helper thread looks at the lines every 10 ms while an event wait is pending.
+// for, a line watch waits for their changes (TIOCMIWAIT), and the helper thread looks at the line
+// counters every 250 ms as a backstop; where the driver has no such wait, it looks at the lines
+// every 10 ms while an event wait is pending.
 
 #include <chrono>
 #include <condition_variable>
@@ -106,8 +107,9 @@ class HostPort : public CommFile, public WaitDriver, public std::enable_shared_f
   void ServeWritesLocked();
   void ExpireLocked(Clock::time_point now);
   void NoteEventsLocked(DWORD events);
-  void RefreshLineStateLocked();
-  bool TickWantedLocked() const;
+  bool ReadLinesLocked() const;
+  void RefreshLineStateLocked(bool readLines);
+  std::optional<std::chrono::milliseconds> LookIntervalLocked() const;
   int PollTimeoutLocked(Clock::time_point now) const;
   void VanishLocked();
   void CompleteWaitLocked(DWORD error, DWORD events);
@@ -154,9 +156,10 @@ class HostPort : public CommFile, public WaitDriver, public std::enable_shared_f
   bool txPending_ = false;  // bytes went out since the last transmit-empty event
   bool modemLines_ = true;  // the driver has modem lines (ptys do not)
   int modem_ = 0;
-  bool counting_ = true;  // the driver keeps line counters
+  bool modemKnown_ = false;  // modem_ is where the lines stood at the last look
+  bool counting_ = true;     // the driver keeps line counters
   Counters counters_;
-  Clock::time_point nextTick_{};
+  Clock::time_point lastLook_{};
   std::unique_ptr<HostLineWatch> lineWatch_;
   bool lineWatchTried_ = false;
   bool lineWatchActive_ = false;  // modem-line changes need no looking

@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -155,6 +158,85 @@ TEST(HostLineWatch, AFailingWaitEndsTheWatch) {
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(reports.Seen(), std::vector<Outcome>{Outcome::Failed});
   ASSERT_TRUE(EndsWithin(watch, 5s));
+}
+
+// A thread that holds a signal mask until told to end.
+class MaskedThread {
+ public:
+  explicit MaskedThread(const sigset_t& mask)
+      : thread_([this, mask] {
+          pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+          ready_.set_value();
+          end_.get_future().wait();
+        }) {
+    ready_.get_future().wait();
+  }
+  ~MaskedThread() {
+    end_.set_value();
+    thread_.join();
+  }
+  MaskedThread(const MaskedThread&) = delete;
+  MaskedThread& operator=(const MaskedThread&) = delete;
+
+ private:
+  std::promise<void> ready_;
+  std::promise<void> end_;
+  std::thread thread_;
+};
+
+// The signal that ends the wait is taken only when no other part of the process uses it: not
+// when it has a handler of its own, nor while a thread blocks it (to read it with sigwaitinfo or
+// a signalfd). A helper thread that blocks every signal does not count.
+TEST(HostLineWatch, TakesItsSignalOnlyWhenNothingElseHandlesOrBlocksIt) {
+  LinePipe line;
+  Reports reports;
+  const int signal = SIGRTMIN + 5;
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  {
+    const MaskedThread reader(only);
+    EXPECT_EQ(HostLineWatch::Start(line.Wait(), reports.Recorder()), nullptr);
+  }
+  sigset_t every;
+  sigfillset(&every);
+  {
+    const MaskedThread helper(every);
+    auto watch = HostLineWatch::Start(line.Wait(), reports.Recorder());
+    ASSERT_NE(watch, nullptr);
+    ASSERT_TRUE(EndsWithin(watch, 5s));
+  }
+  struct sigaction ours {};
+  struct sigaction theirs {};
+  theirs.sa_handler = [](int) {};
+  sigemptyset(&theirs.sa_mask);
+  ASSERT_EQ(sigaction(signal, &theirs, &ours), 0);
+  EXPECT_EQ(HostLineWatch::Start(line.Wait(), reports.Recorder()), nullptr);
+  ASSERT_EQ(sigaction(signal, &ours, nullptr), 0);
+  EXPECT_NE(HostLineWatch::Start(line.Wait(), reports.Recorder()), nullptr);
+}
+
+// A driver whose wait a signal does not end: ending the watch takes a bounded time, leaves the
+// thread behind and says so; the thread reports nothing more once its wait returns.
+TEST(HostLineWatch, AWaitThatNoSignalEndsIsLeftBehindWithinItsLimit) {
+  auto release = std::make_shared<std::promise<void>>();
+  auto returned = std::make_shared<std::promise<void>>();
+  Reports reports;
+  auto watch = HostLineWatch::Start(
+      [gate = release->get_future().share(), returned] {
+        gate.wait();
+        returned->set_value();
+        return 0;
+      },
+      reports.Recorder());
+  ASSERT_NE(watch, nullptr);
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(EndsWithin(watch, 5s));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("left behind"), std::string::npos);
+  release->set_value();
+  returned->get_future().wait();
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(reports.Seen().empty());
 }
 
 }  // namespace
