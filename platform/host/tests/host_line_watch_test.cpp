@@ -219,17 +219,20 @@ TEST(HostLineWatch, TakesItsSignalOnlyWhenNothingElseHandlesOrBlocksIt) {
 // A driver whose wait a signal does not end: ending the watch takes a bounded time, leaves the
 // thread behind and says so; the thread reports nothing more once its wait returns.
 TEST(HostLineWatch, AWaitThatNoSignalEndsIsLeftBehindWithinItsLimit) {
+  auto entered = std::make_shared<std::promise<void>>();
   auto release = std::make_shared<std::promise<void>>();
   auto returned = std::make_shared<std::promise<void>>();
   Reports reports;
   auto watch = HostLineWatch::Start(
-      [gate = release->get_future().share(), returned] {
+      [entered, gate = release->get_future().share(), returned] {
+        entered->set_value();
         gate.wait();
         returned->set_value();
         return 0;
       },
       reports.Recorder());
   ASSERT_NE(watch, nullptr);
+  entered->get_future().wait();  // an end that came before the wait would never call it
   ::testing::internal::CaptureStderr();
   ASSERT_TRUE(EndsWithin(watch, 5s));
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("left behind"), std::string::npos);

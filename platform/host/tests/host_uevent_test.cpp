@@ -25,6 +25,7 @@ namespace win::host {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 using testing::FakeHostTree;
 using testing::UsbAdapter;
 
@@ -228,6 +229,9 @@ TEST(HostHotplug, StormOfUeventsDuringScansLeavesExactlyThePresentPorts) {
     const DWORD ports = countPorts();
     EXPECT_TRUE(ports == 1 || ports == 2) << ports;
     ++scans;
+    // A pause between scans: back to back, they would starve the storm of the world's lock
+    // whenever the two threads share one core.
+    std::this_thread::sleep_for(1ms);
   }
   storm.join();
   UnregisterMessageTarget(window);
