@@ -31,12 +31,12 @@ QPointer<QWidget>& PageOwner() {
 std::string ReadText(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property) {
   DWORD type = REG_SZ;
   DWORD required = 0;
-  SetupDiGetDeviceRegistryPropertyA(list, data, property, &type, nullptr, 0, &required);
+  win::SetupDiGetDeviceRegistryPropertyA(list, data, property, &type, nullptr, 0, &required);
   if (required == 0 || (type != REG_SZ && type != REG_MULTI_SZ)) {
     return {};
   }
   std::string text(required, '\0');
-  if (!SetupDiGetDeviceRegistryPropertyA(
+  if (!win::SetupDiGetDeviceRegistryPropertyA(
           list, data, property, &type, reinterpret_cast<PBYTE>(text.data()), required, &required)) {
     return {};
   }
@@ -75,7 +75,7 @@ void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
     if (!ChangeDeviceSetting(list, data, setting.key, wanted)) {
       const std::string text =
           "Не удалось изменить «" + setting.label + "»: " + SysErrorMessage(GetLastError());
-      MessageBoxA(parent, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
+      win::MessageBoxA(parent, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
     }
   }
 }
@@ -84,9 +84,9 @@ void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
 
 void RegisterAdvancedSettingsPage(QWidget* owner) {
   PageOwner() = owner;
-  if (HMODULE module = LoadLibraryA(kModuleName)) {
-    const bool present = GetProcAddress(module, kPageExport) != nullptr;
-    FreeLibrary(module);
+  if (HMODULE module = win::LoadLibraryA(kModuleName)) {
+    const bool present = win::GetProcAddress(module, kPageExport) != nullptr;
+    win::FreeLibrary(module);
     if (present) {
       return;
     }

@@ -101,7 +101,7 @@ void TApplication::ShowException(std::exception_ptr error) {
     ~TOffScreen() { Reports.Texts.pop_back(); }
   } offScreen{reports};
   const std::string title = ApplicationTitle();
-  MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_ICONERROR);
+  win::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_ICONERROR);
 }
 
 int TApplication::RepeatedReports() {

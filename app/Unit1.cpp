@@ -234,7 +234,7 @@ LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 // Scan cycle
 
 void TForm1::FormCreate() {
-  PostMessage(Handle_, WM_START_SCAN, 0, 0);
+  win::PostMessageA(Handle_, WM_START_SCAN, 0, 0);
 }
 
 void TForm1::WMStartScan() {
@@ -394,7 +394,7 @@ void TForm1::EndPhase(WPARAM result, LPARAM phase) {
   }
   PhaseEnded_ = true;
   Timer1_->stop();
-  PostMessage(Handle_, WM_PROBE_RESULT, result, phase);
+  win::PostMessageA(Handle_, WM_PROBE_RESULT, result, phase);
 }
 
 void TForm1::StartProbeDtrLow() {

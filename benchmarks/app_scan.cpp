@@ -80,7 +80,8 @@ void BM_MixedBenchScan(benchmark::State& state) {
   int boxes = 0;
   win::SetMessageBoxHook([&boxes](win::HWND, const std::string&, const std::string&, win::UINT) {
     ++boxes;
-    return win::IDOK;
+    using namespace win;  // IDOK: a macro of <windows.h>
+    return IDOK;
   });
 
   TForm1 form;

@@ -22,22 +22,22 @@ struct OpenPort {
   std::chrono::nanoseconds charTime{};
 
   explicit OpenPort(bench::BenchWorld& world) {
-    port = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+    port = win::CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
     DCB dcb{};
-    GetCommState(port, &dcb);
+    win::GetCommState(port, &dcb);
     dcb.BaudRate = 115200;
-    SetCommState(port, &dcb);
+    win::SetCommState(port, &dcb);
     COMMTIMEOUTS timeouts{5, 0, 0, 0, 0};
-    SetCommTimeouts(port, &timeouts);
+    win::SetCommTimeouts(port, &timeouts);
     read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     charTime = std::chrono::microseconds(world.CharTimeMicros("COM3"));
   }
   ~OpenPort() {
-    CloseHandle(port);
-    CloseHandle(read.hEvent);
-    CloseHandle(write.hEvent);
+    win::CloseHandle(port);
+    win::CloseHandle(read.hEvent);
+    win::CloseHandle(write.hEvent);
   }
   OpenPort(const OpenPort&) = delete;
   OpenPort& operator=(const OpenPort&) = delete;
@@ -68,7 +68,7 @@ void BM_ReadAfterDeviceByte(benchmark::State& state) {
   char byte = 0;
   DWORD count = 0;
   for (auto _ : state) {
-    ReadFile(open.port, &byte, 1, &count, &open.read);
+    win::ReadFile(open.port, &byte, 1, &count, &open.read);
     const auto start = Clock::now();
     world.SendFromDevice("COM3", "U");
     WaitForSingleObject(open.read.hEvent, INFINITE);
@@ -88,12 +88,12 @@ void BM_ReadAfterEcho(benchmark::State& state) {
   char byte = 0;
   DWORD count = 0;
   for (auto _ : state) {
-    ReadFile(open.port, &byte, 1, &count, &open.read);
+    win::ReadFile(open.port, &byte, 1, &count, &open.read);
     const auto start = Clock::now();
-    WriteFile(open.port, "U", 1, &count, &open.write);
+    win::WriteFile(open.port, "U", 1, &count, &open.write);
     WaitForSingleObject(open.read.hEvent, INFINITE);
     lateness.push_back(MicrosLate(start, open.charTime));
-    GetOverlappedResult(open.port, &open.write, &count, TRUE);
+    win::GetOverlappedResult(open.port, &open.write, &count, TRUE);
   }
   Report(state, lateness);
 }

@@ -44,8 +44,8 @@ void BM_EventWakeUp(benchmark::State& state) {
   stop = true;
   SetEvent(go);
   waiter.join();
-  CloseHandle(go);
-  CloseHandle(woke);
+  win::CloseHandle(go);
+  win::CloseHandle(woke);
   std::sort(micros.begin(), micros.end());
   if (!micros.empty()) {
     state.counters["p50_us"] = micros[micros.size() / 2];

@@ -189,8 +189,8 @@ void BM_PtyEchoRoundTrip(benchmark::State& state) {
             .count());
   }
   port->OnClose();
-  CloseHandle(read.hEvent);
-  CloseHandle(write.hEvent);
+  win::CloseHandle(read.hEvent);
+  win::CloseHandle(write.hEvent);
   ReportPercentiles(state, samples);
 }
 BENCHMARK(BM_PtyEchoRoundTrip)->Unit(benchmark::kMicrosecond);

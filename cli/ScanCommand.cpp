@@ -191,7 +191,8 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
   win::SetMessageBoxHook(
       [&messages](win::HWND, const std::string& text, const std::string&, win::UINT) {
         messages.Add(OneLine(text));
-        return win::IDOK;
+        using namespace win;  // IDOK: a macro of <windows.h>
+        return IDOK;
       });
   win::SetApplicationExceptionHook([&messages](std::exception_ptr error) {
     messages.Add(OneLine(TApplication::ErrorReportText(ExceptionText(error))));

@@ -82,7 +82,7 @@ std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index
 // Hands the record to the window, which answers non-zero when it took the record; otherwise
 // the record stays here and goes.
 void SendPortFound(HWND window, std::unique_ptr<TAPort> record) {
-  if (SendMessage(window, WM_PORT_FOUND, 0, reinterpret_cast<LPARAM>(record.get())) != 0) {
+  if (win::SendMessageA(window, WM_PORT_FOUND, 0, reinterpret_cast<LPARAM>(record.get())) != 0) {
     static_cast<void>(record.release());
   }
 }
@@ -114,7 +114,7 @@ void EnumerateSerialPorts(HWND window) {
       }
     }
   }
-  PostMessage(window, WM_PORTS_ENUMERATED, 0, 0);
+  win::PostMessageA(window, WM_PORTS_ENUMERATED, 0, 0);
 }
 
 void ShowAdvancedSettings(std::int32_t deviceIndex) {
@@ -137,8 +137,8 @@ void ShowAdvancedSettings(std::int32_t deviceIndex) {
   }
   if (display(SettingsParent, list->Handle(), &data) != 0) {
     const DWORD error = GetLastError();
-    MessageBoxA(nullptr, ("SerialDisplayAdvancedSettings: " + SysErrorMessage(error)).c_str(),
-                ApplicationTitle().c_str(), MB_OK);
+    win::MessageBoxA(nullptr, ("SerialDisplayAdvancedSettings: " + SysErrorMessage(error)).c_str(),
+                     ApplicationTitle().c_str(), MB_OK);
   }
 }
 
@@ -154,8 +154,8 @@ bool CanOpenPort(const std::string& portName) {
     const TPortHandle port(portName);
     return port.Valid();
   } catch (...) {
-    MessageBoxA(nullptr, ("Ошибка открытия порта " + portName).c_str(), ApplicationTitle().c_str(),
-                MB_OK);
+    win::MessageBoxA(nullptr, ("Ошибка открытия порта " + portName).c_str(),
+                     ApplicationTitle().c_str(), MB_OK);
     return false;
   }
 }

@@ -1,5 +1,7 @@
 #include "discovery/LineLoopTest.h"
 
+#include <array>
+
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/PortHandle.h"
 #include "platform/Additions.h"
@@ -7,6 +9,8 @@
 using namespace win;
 
 namespace {
+// Masks of the modem status word for the line numbers 1 (CTS), 2 (DSR), 3 (RING), 4 (RLSD).
+constexpr std::array<DWORD, 4> ModemLineMasks{MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON};
 constexpr std::int32_t LineCts = 1;
 constexpr std::int32_t LineDsr = 2;
 }  // namespace
@@ -22,8 +26,8 @@ std::int32_t TestUsbLineLoops(const std::string& name) {
       result = ClassifyLineLoops(port.Handle());
     }
   } catch (...) {
-    MessageBoxA(nullptr, ("Ошибка проверки USB порта " + name).c_str(), ApplicationTitle().c_str(),
-                MB_OK);
+    win::MessageBoxA(nullptr, ("Ошибка проверки USB порта " + name).c_str(),
+                     ApplicationTitle().c_str(), MB_OK);
     result = 0;
   }
   return result;
@@ -37,16 +41,16 @@ std::int32_t ClassifyLineLoops(HANDLE port) {
 }
 
 bool TestRtsCtsLoop(HANDLE port) {
-  EscapeCommFunction(port, SETRTS);
+  win::EscapeCommFunction(port, SETRTS);
   const bool looped = ModemLineIsSet(port, LineCts);
-  EscapeCommFunction(port, CLRRTS);
+  win::EscapeCommFunction(port, CLRRTS);
   return looped;
 }
 
 bool TestDtrDsrLoop(HANDLE port) {
-  EscapeCommFunction(port, SETDTR);
+  win::EscapeCommFunction(port, SETDTR);
   const bool looped = ModemLineIsSet(port, LineDsr);
-  EscapeCommFunction(port, CLRDTR);
+  win::EscapeCommFunction(port, CLRDTR);
   return looped;
 }
 
@@ -55,7 +59,7 @@ bool ModemLineIsSet(HANDLE port, std::int32_t line) {
     return false;
   }
   DWORD status = 0;
-  if (!GetCommModemStatus(port, &status)) {
+  if (!win::GetCommModemStatus(port, &status)) {
     status = 0;
   }
   return (status & ModemLineMasks[static_cast<std::size_t>(line - 1)]) != 0;

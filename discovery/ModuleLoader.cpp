@@ -4,14 +4,14 @@ using namespace win;
 
 bool OpenModule(HMODULE& module, const char* fileName) {
   if (module == nullptr) {
-    module = LoadLibraryA(fileName);
+    module = win::LoadLibraryA(fileName);
   }
   return module != nullptr;
 }
 
 void CloseModule(HMODULE& module) {
   if (module != nullptr) {
-    FreeLibrary(module);
+    win::FreeLibrary(module);
   }
   module = nullptr;
 }
@@ -19,7 +19,7 @@ void CloseModule(HMODULE& module) {
 FARPROC FindModuleSymbol(HMODULE module, const char* name, bool& allFound) {
   FARPROC symbol = nullptr;
   if (module != nullptr) {
-    symbol = GetProcAddress(module, name);
+    symbol = win::GetProcAddress(module, name);
   }
   if (symbol == nullptr) {
     allFound = false;

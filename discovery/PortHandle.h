@@ -13,7 +13,7 @@ class TPortHandle {
   TPortHandle(const TPortHandle&) = delete;
   TPortHandle& operator=(const TPortHandle&) = delete;
 
-  bool Valid() const { return FHandle != win::INVALID_HANDLE_VALUE; }
+  bool Valid() const;
   win::HANDLE Handle() const { return FHandle; }
 
  private:

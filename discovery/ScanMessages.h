@@ -4,8 +4,8 @@
 
 #include "platform/Win32.h"
 
-inline constexpr win::UINT WM_PROBE_RESULT = win::WM_USER + 10;  // wParam 1: echo came back
-inline constexpr win::UINT WM_PORT_FOUND =
-    win::WM_USER + 12;  // lParam: TAPort*; non-zero answer: taken
-inline constexpr win::UINT WM_PORTS_ENUMERATED = win::WM_USER + 13;  // discovery is over
-inline constexpr win::UINT WM_START_SCAN = win::WM_USER + 20;        // first scan after start
+// Numbered from WM_USER (0x0400), written out: <windows.h> makes WM_USER a macro.
+inline constexpr win::UINT WM_PROBE_RESULT = 0x0400 + 10;  // wParam 1: echo came back
+inline constexpr win::UINT WM_PORT_FOUND = 0x0400 + 12;  // lParam: TAPort*; non-zero answer: taken
+inline constexpr win::UINT WM_PORTS_ENUMERATED = 0x0400 + 13;  // discovery is over
+inline constexpr win::UINT WM_START_SCAN = 0x0400 + 20;        // first scan after start

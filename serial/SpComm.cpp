@@ -73,6 +73,10 @@ TSpCustomComm::~TSpCustomComm() {
   SetDisplay(nullptr);
 }
 
+bool TSpCustomComm::Active() const {
+  return FHandle != INVALID_HANDLE_VALUE;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Errors
 
@@ -128,8 +132,8 @@ void TSpCustomComm::Open() {
 void TSpCustomComm::OpenDevice() {
   const std::string name = ExpandedDeviceName();
   const std::string path = "\\\\?\\" + name;
-  FHandle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED, nullptr);
+  FHandle = win::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
   if (FHandle != INVALID_HANDLE_VALUE) {
     return;
   }
@@ -143,7 +147,7 @@ void TSpCustomComm::OpenDevice() {
 }
 
 void TSpCustomComm::CloseDevice() {
-  CloseHandle(FHandle);
+  win::CloseHandle(FHandle);
   FHandle = INVALID_HANDLE_VALUE;
 }
 
@@ -246,22 +250,23 @@ void TSpCustomComm::ApplyCommState() {
   dcb.ErrorChar = FEventChars->ErrorChar();
   dcb.EofChar = FEventChars->EofChar();
   dcb.EvtChar = FEventChars->EventChar();
-  CheckCommResult(SetCommState(FHandle, &dcb) != FALSE, "Error writing dcb (%d), %s");
+  CheckCommResult(win::SetCommState(FHandle, &dcb) != FALSE, "Error writing dcb (%d), %s");
 }
 
 void TSpCustomComm::ApplyBufferSizes() {
   if (!Active()) {
     return;
   }
-  CheckCommResult(SetupComm(FHandle, static_cast<DWORD>(FBuffers->ReadSize()),
-                            static_cast<DWORD>(FBuffers->WriteSize())) != FALSE,
+  CheckCommResult(win::SetupComm(FHandle, static_cast<DWORD>(FBuffers->ReadSize()),
+                                 static_cast<DWORD>(FBuffers->WriteSize())) != FALSE,
                   "Error initializing buffers (%d), %s");
 }
 
 void TSpCustomComm::ApplyTimeouts() {
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = kReadIntervalMs;
-  CheckCommResult(SetCommTimeouts(FHandle, &timeouts) != FALSE, "Error setting timeouts (%d), %s");
+  CheckCommResult(win::SetCommTimeouts(FHandle, &timeouts) != FALSE,
+                  "Error setting timeouts (%d), %s");
 }
 
 void TSpCustomComm::ApplyEventMask() {
@@ -276,7 +281,8 @@ void TSpCustomComm::ApplyEventMask() {
   }
   FEventMask = mask;
   if (Active()) {
-    CheckCommResult(SetCommMask(FHandle, FEventMask) != FALSE, " Error setting EventMask (%d), %s");
+    CheckCommResult(win::SetCommMask(FHandle, FEventMask) != FALSE,
+                    " Error setting EventMask (%d), %s");
   }
 }
 
@@ -413,13 +419,13 @@ std::int32_t TSpCustomComm::FinishIo(OVERLAPPED& ov, DWORD timeout) {
   if (FIoEvent->WaitFor(timeout) == wrSignaled) {
     // An operation that ended with an error still reports what it transferred before it; those
     // bytes are in the buffer already, so they count.
-    GetOverlappedResult(FHandle, &ov, &transferred, FALSE);
+    win::GetOverlappedResult(FHandle, &ov, &transferred, FALSE);
     return ClampCount(transferred);
   }
   // Timed out: end the operation before its buffer and record go. A cancelled operation still
   // reports what it transferred by then; those bytes are in the buffer, so they are returned.
-  CancelIoEx(FHandle, &ov);
-  GetOverlappedResult(FHandle, &ov, &transferred, TRUE);
+  win::CancelIoEx(FHandle, &ov);
+  win::GetOverlappedResult(FHandle, &ov, &transferred, TRUE);
   return ClampCount(transferred);
 }
 
@@ -440,7 +446,7 @@ std::int32_t TSpCustomComm::WriteBuf(const void* buffer, std::int32_t count) {
   OVERLAPPED ov{};
   ov.hEvent = FIoEvent->Handle();
   DWORD written = 0;
-  if (WriteFile(FHandle, buffer, static_cast<DWORD>(count), &written, &ov) == FALSE &&
+  if (win::WriteFile(FHandle, buffer, static_cast<DWORD>(count), &written, &ov) == FALSE &&
       GetLastError() != ERROR_IO_PENDING) {
     RaiseCommError("Write error (%d), %s");
   }
@@ -463,7 +469,7 @@ std::int32_t TSpCustomComm::ReadBuf(void* buffer, std::int32_t count) {
   OVERLAPPED ov{};
   ov.hEvent = FIoEvent->Handle();
   DWORD read = 0;
-  if (ReadFile(FHandle, buffer, static_cast<DWORD>(count), &read, &ov) == FALSE &&
+  if (win::ReadFile(FHandle, buffer, static_cast<DWORD>(count), &read, &ov) == FALSE &&
       GetLastError() != ERROR_IO_PENDING) {
     RaiseCommError("Read error (%d), %s");
   }
@@ -483,7 +489,7 @@ void TSpCustomComm::ReadStatus(CommStatus& status) {
   TSpLockGuard lock(*FReadLock);
   status = CommStatus{};
   if (Active()) {
-    CheckCommResult(ClearCommError(FHandle, &status.Errors, &status.Stat) != FALSE,
+    CheckCommResult(win::ClearCommError(FHandle, &status.Errors, &status.Stat) != FALSE,
                     "Error retrieving statistics (%d), %s");
   }
 }
@@ -516,7 +522,7 @@ void TSpCustomComm::PurgeRead() {
     return;
   }
   TSpLockGuard lock(*FReadLock);
-  CheckCommResult(PurgeComm(FHandle, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE,
+  CheckCommResult(win::PurgeComm(FHandle, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE,
                   "Error clearing buffers (%d), %s");
 }
 
@@ -525,7 +531,7 @@ void TSpCustomComm::SetDTR(bool value) {
     RaiseCommError(kDtrHandshake);
   }
   if (Active()) {
-    CheckCommResult(EscapeCommFunction(FHandle, value ? SETDTR : CLRDTR) != FALSE,
+    CheckCommResult(win::EscapeCommFunction(FHandle, value ? SETDTR : CLRDTR) != FALSE,
                     "Error calling comm function (%d), %s");
   }
 }
@@ -535,7 +541,7 @@ bool TSpCustomComm::GetModemState(int line) {
     return false;
   }
   DWORD status = 0;
-  CheckCommResult(GetCommModemStatus(FHandle, &status) != FALSE,
+  CheckCommResult(win::GetCommModemStatus(FHandle, &status) != FALSE,
                   "Error reading modem state (%d), %s");
   return (status & kModemBits[static_cast<std::size_t>(line - 1)]) != 0;
 }

@@ -98,7 +98,7 @@ class TSpCustomComm : public TSpComponent {
 
   // --- State and the port
   win::HANDLE Handle() const { return FHandle; }
-  bool Active() const { return FHandle != win::INVALID_HANDLE_VALUE; }
+  bool Active() const;
   void Open();
   void Close();
   // DeviceName with every "%d" replaced by PortNum (and "%%" by "%").

@@ -29,7 +29,7 @@ void TSpCommEventThread::Execute() {
   while (!Terminated()) {
     FEvtMask = 0;
     bool signalled = false;
-    if (WaitCommEvent(FPort, &FEvtMask, &FOverlapped)) {
+    if (win::WaitCommEvent(FPort, &FEvtMask, &FOverlapped)) {
       signalled = true;
     } else if (GetLastError() == ERROR_IO_PENDING) {
       FPending = true;
@@ -67,9 +67,9 @@ void TSpCommEventThread::EndPendingWait() {
   // The mask and the record must outlive the wait: cancel it and wait for its completion (a
   // closed handle has ended it already).
   FWaitEvent.ResetEvent();
-  CancelIoEx(FPort, &FOverlapped);
+  win::CancelIoEx(FPort, &FOverlapped);
   DWORD transferred = 0;
-  GetOverlappedResult(FPort, &FOverlapped, &transferred, TRUE);
+  win::GetOverlappedResult(FPort, &FOverlapped, &transferred, TRUE);
   FPending = false;
 }
 

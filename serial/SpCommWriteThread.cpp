@@ -83,7 +83,7 @@ void TSpCommWriteThread::Execute() {
     FOverlapped.hEvent = FOverlappedEvent.Handle();
     DWORD written = 0;
     bool failed = false;
-    if (WriteFile(FPort, data, static_cast<DWORD>(count), &written, &FOverlapped)) {
+    if (win::WriteFile(FPort, data, static_cast<DWORD>(count), &written, &FOverlapped)) {
       WriteDone(count, written);
     } else if (GetLastError() == ERROR_IO_PENDING) {
       FPending = true;
@@ -91,7 +91,7 @@ void TSpCommWriteThread::Execute() {
       if (finished == WAIT_OBJECT_0) {
         Terminate();
       } else if (finished == WAIT_OBJECT_0 + 1) {
-        const BOOL ok = GetOverlappedResult(FPort, &FOverlapped, &written, TRUE);
+        const BOOL ok = win::GetOverlappedResult(FPort, &FOverlapped, &written, TRUE);
         FPending = false;
         if (ok) {
           WriteDone(count, written);
@@ -154,8 +154,8 @@ void TSpCommWriteThread::EndPendingWrite() {
     return;
   }
   // The queue and the record must outlive the write: cancel it and wait for its completion.
-  CancelIoEx(FPort, &FOverlapped);
+  win::CancelIoEx(FPort, &FOverlapped);
   DWORD written = 0;
-  GetOverlappedResult(FPort, &FOverlapped, &written, TRUE);
+  win::GetOverlappedResult(FPort, &FOverlapped, &written, TRUE);
   FPending = false;
 }

@@ -3,7 +3,7 @@
 using namespace win;
 
 TSpHandleObject::~TSpHandleObject() {
-  CloseHandle(FHandle);
+  win::CloseHandle(FHandle);
 }
 
 bool TSpEvent::SetEvent() {
@@ -31,7 +31,7 @@ TSpWaitResult TSpEvent::WaitFor(DWORD timeout) {
 }
 
 TSpWaitEvent::TSpWaitEvent() {
-  FHandle = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  FHandle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 TSpCriticalSection::TSpCriticalSection() {

@@ -28,7 +28,7 @@ TSpThread::TSpThread() {
 }
 
 TSpThread::~TSpThread() {
-  CloseHandle(FThreadHandle);
+  win::CloseHandle(FThreadHandle);
   --gLiveThreads;
 }
 

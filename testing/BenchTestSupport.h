@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 struct Io {
   OVERLAPPED ov{};
   Io() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-  ~Io() { CloseHandle(ov.hEvent); }
+  ~Io() { win::CloseHandle(ov.hEvent); }
   Io(const Io&) = delete;
   Io& operator=(const Io&) = delete;
   bool Signalled(DWORD ms = 0) const { return WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0; }
@@ -32,9 +32,9 @@ struct Io {
 class Port {
  public:
   explicit Port(const std::string& name, bool overlapped = true)
-      : handle_(CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING,
-                            overlapped ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL, nullptr)),
+      : handle_(win::CreateFileA(
+            ("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+            overlapped ? FILE_FLAG_OVERLAPPED : FILE_ATTRIBUTE_NORMAL, nullptr)),
         error_(GetLastError()) {}
   ~Port() { Close(); }
   Port(const Port&) = delete;
@@ -44,31 +44,31 @@ class Port {
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   DWORD error() const { return error_; }
   bool Close() {
-    return valid() && CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != FALSE;
+    return valid() && win::CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)) != FALSE;
   }
 
   // 8N1 at `baud`, read interval `interval` ms and no other time limit.
   void Configure(DWORD baud, DWORD interval = 5) {
     DCB dcb{};
-    ASSERT_TRUE(GetCommState(handle_, &dcb));
+    ASSERT_TRUE(win::GetCommState(handle_, &dcb));
     dcb.BaudRate = baud;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    ASSERT_TRUE(SetCommState(handle_, &dcb));
+    ASSERT_TRUE(win::SetCommState(handle_, &dcb));
     COMMTIMEOUTS timeouts{interval, 0, 0, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(handle_, &timeouts));
+    ASSERT_TRUE(win::SetCommTimeouts(handle_, &timeouts));
   }
 
   DWORD InQueue() const {
     COMSTAT status{};
     DWORD errors = 0;
-    return ClearCommError(handle_, &errors, &status) ? status.cbInQue : 0;
+    return win::ClearCommError(handle_, &errors, &status) ? status.cbInQue : 0;
   }
 
   DWORD ModemStatus() const {
     DWORD status = 0;
-    EXPECT_TRUE(GetCommModemStatus(handle_, &status));
+    EXPECT_TRUE(win::GetCommModemStatus(handle_, &status));
     return status;
   }
 

@@ -67,7 +67,8 @@ class AppTest : public ::testing::Test {
     win::SetMessageBoxHook(
         [this](win::HWND, const std::string& text, const std::string& caption, win::UINT type) {
           Boxes.push_back({text, caption, type});
-          return win::IDOK;
+          using namespace win;  // IDOK: a macro of <windows.h>
+          return IDOK;
         });
   }
 
@@ -88,7 +89,8 @@ class AppTest : public ::testing::Test {
         onOpen(box);
       }
       SpinUntil([&] { return !Form || !Form->Scanning(); }, openMs);
-      return win::IDOK;
+      using namespace win;  // IDOK: a macro of <windows.h>
+      return IDOK;
     });
   }
 

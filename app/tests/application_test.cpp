@@ -15,6 +15,8 @@
 namespace talvik_test {
 namespace {
 
+using namespace win;
+
 TEST(ErrorReportTextTest, FullStopOnlyAfterCharactersSortingAfterIt) {
   EXPECT_EQ(TApplication::ErrorReportText("Read error (5), Access is denied"),
             "Read error (5), Access is denied.");
@@ -44,7 +46,7 @@ TEST_F(ApplicationTest, HandlerThatRaisesIsReportedAndTheProgramGoesOn) {
   ASSERT_EQ(Boxes.size(), 2u);
   EXPECT_EQ(Boxes[0].text, "Output buffer is full. Please check comm status.");
   EXPECT_EQ(Boxes[0].caption, "Тальвик");
-  EXPECT_EQ(Boxes[0].type, win::MB_ICONERROR);
+  EXPECT_EQ(Boxes[0].type, MB_ICONERROR);
 
   action.setEnabled(false);
   EXPECT_FALSE(action.Execute());
@@ -77,8 +79,7 @@ TEST_F(ApplicationTest, MessageBoxHasTitleIconAndOneButton) {
   QTimer::singleShot(0, inspect);
   TApplication::ShowException(std::make_exception_ptr(std::runtime_error("Сбой")));
   QTimer::singleShot(0, inspect);
-  win::MessageBoxA(nullptr, "Ошибка открытия порта COM3", win::ApplicationTitle().c_str(),
-                   win::MB_OK);
+  win::MessageBoxA(nullptr, "Ошибка открытия порта COM3", win::ApplicationTitle().c_str(), MB_OK);
 
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].title, QStringLiteral("Тальвик"));

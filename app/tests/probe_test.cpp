@@ -13,6 +13,8 @@
 namespace talvik_test {
 namespace {
 
+using namespace win;
+
 using win::bench::Carrier;
 using win::bench::Echo;
 using win::bench::Wiring;
@@ -45,8 +47,8 @@ TEST_F(ProbeTest, NothingAttachedGivesNoTypeAfterBothPhases) {
   EXPECT_FALSE(state.rts);
   EXPECT_EQ(state.dcb.BaudRate, 1200u);
   EXPECT_EQ(state.dcb.ByteSize, 8);
-  EXPECT_EQ(state.dcb.Parity, win::NOPARITY);
-  EXPECT_EQ(state.dcb.StopBits, win::ONESTOPBIT);
+  EXPECT_EQ(state.dcb.Parity, NOPARITY);
+  EXPECT_EQ(state.dcb.StopBits, ONESTOPBIT);
   EXPECT_EQ(win::DcbFlags(state.dcb), 1u);  // binary only: no handshake, DTR and RTS disabled
   EXPECT_FALSE(state.open);                 // FinishScan closed the last port
   EXPECT_FALSE(Form->SpComm1().Active());
@@ -163,7 +165,7 @@ TEST_F(ProbeTest, PortTakenSinceDiscoveryIsShownAndGetsABusyRow) {
   ASSERT_TRUE(WaitForScans(1));
 
   ASSERT_EQ(Boxes.size(), 1u);
-  EXPECT_EQ(Boxes[0].type, win::MB_ICONERROR);
+  EXPECT_EQ(Boxes[0].type, MB_ICONERROR);
   EXPECT_NE(Boxes[0].text.find("COM1"), std::string::npos) << Boxes[0].text;
   const auto rows = Rows();
   ASSERT_EQ(rows.size(), 2u);
@@ -310,14 +312,14 @@ TEST_F(ProbeTest, StaleOutcomesAreDropped) {
   TForm1& form = CreateForm();
   ASSERT_TRUE(SpinUntil([&] { return form.SpComm1().Active(); }));
   // An echo outcome that no phase of this probe posted is not taken as this port's.
-  win::PostMessage(form.Handle(), WM_PROBE_RESULT, 1, 0);
+  win::PostMessageA(form.Handle(), WM_PROBE_RESULT, 1, 0);
   ASSERT_TRUE(WaitForScans(1));
   ASSERT_EQ(form.PortList()->Object(0).AdapterType, -1);
   EXPECT_EQ(Bench->State("COM1").dtrRaised, 1);
 
   // No probe waits: neither an unmarked outcome nor one of the last phase changes anything.
-  win::PostMessage(form.Handle(), WM_PROBE_RESULT, 0, 0);
-  win::PostMessage(form.Handle(), WM_PROBE_RESULT, 1, 0);
+  win::PostMessageA(form.Handle(), WM_PROBE_RESULT, 0, 0);
+  win::PostMessageA(form.Handle(), WM_PROBE_RESULT, 1, 0);
   SpinFor(200);
   EXPECT_EQ(form.PortList()->Object(0).AdapterType, -1);
   EXPECT_EQ(form.Frame21().RowCount(), 1);

@@ -15,6 +15,8 @@
 namespace talvik_test {
 namespace {
 
+using namespace win;
+
 using win::bench::Echo;
 using win::bench::Wiring;
 
@@ -130,7 +132,7 @@ struct PageRecorder {
     char name[256] = {};
     win::DWORD type = 0;
     win::DWORD required = 0;
-    win::SetupDiGetDeviceRegistryPropertyA(list, data, win::SPDRP_FRIENDLYNAME, &type,
+    win::SetupDiGetDeviceRegistryPropertyA(list, data, SPDRP_FRIENDLYNAME, &type,
                                            reinterpret_cast<win::PBYTE>(name), sizeof name,
                                            &required);
     Opened.emplace_back(name);
@@ -230,8 +232,8 @@ TEST_F(RowAreaTest, OwnSettingsPageShowsTheDevice) {
   win::GUID guid{};
   win::DWORD required = 0;
   ASSERT_TRUE(win::SetupDiClassGuidsFromNameA("Ports", &guid, 1, &required));
-  const win::HDEVINFO list = win::SetupDiGetClassDevsA(&guid, nullptr, nullptr, win::DIGCF_PRESENT);
-  ASSERT_NE(list, win::INVALID_HANDLE_VALUE);
+  const win::HDEVINFO list = win::SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT);
+  ASSERT_NE(list, INVALID_HANDLE_VALUE);
   win::SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
   ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &data));

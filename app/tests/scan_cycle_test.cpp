@@ -14,6 +14,8 @@
 namespace talvik_test {
 namespace {
 
+using namespace win;
+
 using win::bench::Echo;
 using win::bench::Wiring;
 
@@ -92,17 +94,17 @@ TEST_F(ScanCycleTest, OnlyPortArrivalAndRemovalStartAScan) {
   TForm1& form = CreateForm();
   ASSERT_TRUE(WaitForScans(1));
 
-  win::BroadcastDeviceChange(win::DBT_DEVICEARRIVAL, win::DBT_DEVTYP_VOLUME);
-  win::BroadcastDeviceChange(win::DBT_DEVNODES_CHANGED, win::DBT_DEVTYP_PORT);
-  win::BroadcastDeviceChange(win::DBT_DEVICEQUERYREMOVE, win::DBT_DEVTYP_PORT);
-  win::BroadcastDeviceChange(win::DBT_DEVICEREMOVECOMPLETE, win::DBT_DEVTYP_DEVICEINTERFACE);
+  win::BroadcastDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME);
+  win::BroadcastDeviceChange(DBT_DEVNODES_CHANGED, DBT_DEVTYP_PORT);
+  win::BroadcastDeviceChange(DBT_DEVICEQUERYREMOVE, DBT_DEVTYP_PORT);
+  win::BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE);
   SpinFor(300);
   EXPECT_EQ(ScansFinished, 1);
   EXPECT_FALSE(form.Scanning());
 
-  win::BroadcastDeviceChange(win::DBT_DEVICEARRIVAL, win::DBT_DEVTYP_PORT);
+  win::BroadcastDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT);
   ASSERT_TRUE(WaitForScans(2));
-  win::BroadcastDeviceChange(win::DBT_DEVICEREMOVECOMPLETE, win::DBT_DEVTYP_PORT);
+  win::BroadcastDeviceChange(DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_PORT);
   ASSERT_TRUE(WaitForScans(3));
 }
 
@@ -135,9 +137,7 @@ TEST_F(ScanCycleTest, PreviousRowsAndListAreGoneBeforeDiscoveryStarts) {
 
 TEST_F(ScanCycleTest, FailedDiscoveryIsShownAndTheScanStillEnds) {
   struct BrokenSetupLibrary {
-    BrokenSetupLibrary() {
-      win::RegisterBuiltinModule({"SetupApi.dll", {}, win::ERROR_MOD_NOT_FOUND});
-    }
+    BrokenSetupLibrary() { win::RegisterBuiltinModule({"SetupApi.dll", {}, ERROR_MOD_NOT_FOUND}); }
     ~BrokenSetupLibrary() { Restore(); }
     void Restore() { win::RegisterBuiltinModule(win::detail::SetupApiModule()); }
   } library;
@@ -148,7 +148,7 @@ TEST_F(ScanCycleTest, FailedDiscoveryIsShownAndTheScanStillEnds) {
 
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].caption, "Тальвик");
-  EXPECT_EQ(Boxes[0].type, win::MB_ICONERROR);
+  EXPECT_EQ(Boxes[0].type, MB_ICONERROR);
   EXPECT_EQ(Boxes[0].text.rfind("System Error.  Code: 126.", 0), 0u) << Boxes[0].text;
   EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Сканирование завершено."));
   EXPECT_TRUE(form.ACheck().isEnabled());
@@ -204,7 +204,7 @@ TEST_F(ScanCycleTest, WindowKeepsEachRecordWhateverTheLastErrorSays) {
   // Whatever the window's pump runs leaves an error of a window that is gone behind.
   win::SetMessagePump([] {
     TApplication::PumpOneMessage();
-    win::SetLastError(win::ERROR_INVALID_WINDOW_HANDLE);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   });
   ASSERT_TRUE(WaitForScans(1));
   form.CheckButton().click();

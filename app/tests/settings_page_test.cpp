@@ -29,6 +29,8 @@
 namespace talvik_test {
 namespace {
 
+using namespace win;
+
 using win::host::testing::FakeHostTree;
 using win::host::testing::Pty;
 using win::host::testing::UsbAdapter;
@@ -51,8 +53,7 @@ class SettingsPageTest : public AppTest {
   void ShowPage(const std::function<void(QDialog&)>& use) {
     win::GUID guid{};
     ASSERT_TRUE(win::SetupDiClassGuidsFromNameA("Ports", &guid, 1, nullptr));
-    const win::HDEVINFO list =
-        win::SetupDiGetClassDevsA(&guid, nullptr, nullptr, win::DIGCF_PRESENT);
+    const win::HDEVINFO list = win::SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT);
     win::SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
     ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &data));
@@ -133,7 +134,7 @@ TEST_F(SettingsPageTest, ARefusedValueIsReportedInABox) {
             "Не удалось изменить «Задержка FTDI (latency_timer)»: The system cannot find the "
             "file specified");
   EXPECT_EQ(Boxes[0].caption, "Тальвик");
-  EXPECT_EQ(Boxes[0].type, win::MB_OK | win::MB_ICONERROR);
+  EXPECT_EQ(Boxes[0].type, MB_OK | MB_ICONERROR);
 }
 
 // Runs in a child process with the rights of an ordinary user outside the port's group (root

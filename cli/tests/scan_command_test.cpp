@@ -26,6 +26,8 @@
 
 namespace {
 
+using namespace win;
+
 const std::string kDemoBench = std::string(TALVIK_SOURCE_DIR) + "/benches/demo.json";
 
 struct ProcessResult {
@@ -50,8 +52,10 @@ std::vector<TPortRowView> WindowRowsOnDemoBench() {
   talvik_test::EnsureQtApp();
   win::InstallDeviceWorld(win::bench::BenchWorld::LoadFile(kDemoBench));
   TApplication application("Тальвик");
-  win::SetMessageBoxHook(
-      [](win::HWND, const std::string&, const std::string&, win::UINT) { return win::IDOK; });
+  win::SetMessageBoxHook([](win::HWND, const std::string&, const std::string&, win::UINT) {
+    using namespace win;  // IDOK: a macro of <windows.h>
+    return IDOK;
+  });
   TForm1 form;
   bool finished = false;
   QObject::connect(&form, &TForm1::ScanFinished, &form, [&finished] { finished = true; });
@@ -180,7 +184,7 @@ TEST(ScanCommandTest, WatchReportsAgainAfterAPortArrives) {
 
 TEST(ScanCommandTest, AFailedEnumerationIsReportedOnStandardErrorWithAFailingStatus) {
   talvik_test::EnsureQtApp();
-  win::RegisterBuiltinModule(win::BuiltinModule{"SetupApi.dll", {}, win::ERROR_MOD_NOT_FOUND});
+  win::RegisterBuiltinModule(win::BuiltinModule{"SetupApi.dll", {}, ERROR_MOD_NOT_FOUND});
   const std::string bench = testing::TempDir() + "/empty_bench.json";
   std::ofstream(bench) << R"({"devices": []})";
   std::ostringstream out;

@@ -53,7 +53,8 @@ class DiscoveryTest : public ::testing::Test {
     win::SetMessageBoxHook(
         [this](win::HWND, const std::string& text, const std::string&, win::UINT) {
           Boxes.push_back(text);
-          return win::IDOK;
+          using namespace win;  // IDOK: a macro of <windows.h>
+          return IDOK;
         });
     win::SetMessagePump([this] { ++Pumps; });
   }

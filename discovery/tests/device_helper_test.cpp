@@ -22,7 +22,7 @@ class DeviceHelperTest : public DiscoveryTest {
 
   void TearDown() override {
     if (list != nullptr) {
-      SetupDiDestroyDeviceInfoList(list);
+      win::SetupDiDestroyDeviceInfoList(list);
     }
     UnbindSetupApi();
     DiscoveryTest::TearDown();
@@ -31,7 +31,7 @@ class DeviceHelperTest : public DiscoveryTest {
   // A reader pointed at a fresh device that has only `property`, stored under `code`.
   TDeviceHelper& ReaderFor(DWORD code, const Property& property) {
     if (list != nullptr) {
-      SetupDiDestroyDeviceInfoList(list);
+      win::SetupDiDestroyDeviceInfoList(list);
     }
     bench->Reset();
     bench::Device device;
@@ -40,11 +40,11 @@ class DeviceHelperTest : public DiscoveryTest {
     bench->AddDevice(device);
     GUID guid{};
     DWORD required = 0;
-    EXPECT_TRUE(SetupDiClassGuidsFromNameA("Ports", &guid, 1, &required));
-    list = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT);
+    EXPECT_TRUE(win::SetupDiClassGuidsFromNameA("Ports", &guid, 1, &required));
+    list = win::SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT);
     helper.DeviceList = list;
     helper.DeviceInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
-    EXPECT_TRUE(SetupDiEnumDeviceInfo(list, 0, &helper.DeviceInfoData));
+    EXPECT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &helper.DeviceInfoData));
     return helper;
   }
 

@@ -310,8 +310,9 @@ struct TSettingsPage {
     DWORD type = 0;
     DWORD required = 0;
     std::string name(256, '\0');
-    if (SetupDiGetDeviceRegistryPropertyA(list, data, SPDRP_FRIENDLYNAME, &type,
-                                          reinterpret_cast<PBYTE>(name.data()), 256, &required)) {
+    if (win::SetupDiGetDeviceRegistryPropertyA(list, data, SPDRP_FRIENDLYNAME, &type,
+                                               reinterpret_cast<PBYTE>(name.data()), 256,
+                                               &required)) {
       Device = name.c_str();
     }
     if (During) {

@@ -66,11 +66,11 @@ class QueueTarget : public MessageTarget {
 TEST(BasicsMessages, SendRunsAtOncePostWaitsInTheQueue) {
   QueueTarget target;
   ASSERT_NE(target.window, nullptr);
-  EXPECT_EQ(SendMessage(target.window, kPing, 21, 5), 42);
+  EXPECT_EQ(win::SendMessage(target.window, kPing, 21, 5), 42);
   ASSERT_EQ(target.handled.size(), 1u);
   EXPECT_EQ(target.handled[0], Message(kPing, 21, 5));
 
-  EXPECT_TRUE(PostMessage(target.window, kPing, 3, 4));
+  EXPECT_TRUE(win::PostMessage(target.window, kPing, 3, 4));
   EXPECT_EQ(target.handled.size(), 1u);
   EXPECT_EQ(target.Queued(), std::vector<Message>{Message(kPing, 3, 4)});
   target.Drain();
@@ -86,10 +86,10 @@ TEST(BasicsMessages, UnknownWindowsFail) {
   }
   for (HWND window : {HWND{nullptr}, gone}) {
     SetLastError(0);
-    EXPECT_EQ(SendMessage(window, kPing, 1, 0), 0);
+    EXPECT_EQ(win::SendMessage(window, kPing, 1, 0), 0);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
     SetLastError(0);
-    EXPECT_FALSE(PostMessage(window, kPing, 1, 0));
+    EXPECT_FALSE(win::PostMessage(window, kPing, 1, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
   }
 }
@@ -99,7 +99,7 @@ TEST(BasicsMessages, SendFromAnotherThreadBlocksUntilTheOwnerRunsIt) {
   std::atomic<bool> returned{false};
   LRESULT result = 0;
   std::thread sender([&] {
-    result = SendMessage(target.window, kPing, 50, 7);
+    result = win::SendMessage(target.window, kPing, 50, 7);
     returned = true;
   });
   while (target.Queued().empty()) {
@@ -121,7 +121,7 @@ TEST(BasicsMessages, UnregisteringReleasesAWaitingSender) {
   std::atomic<bool> returned{false};
   DWORD error = 0;
   std::thread sender([&, window = target->window] {
-    EXPECT_EQ(SendMessage(window, kPing, 50, 7), 0);
+    EXPECT_EQ(win::SendMessage(window, kPing, 50, 7), 0);
     error = GetLastError();
     returned = true;
   });

@@ -14,7 +14,7 @@ namespace {
 class BasicsOverlapped : public ::testing::Test {
  protected:
   void SetUp() override { event_ = CreateEvent(nullptr, TRUE, TRUE, nullptr); }
-  void TearDown() override { CloseHandle(event_); }
+  void TearDown() override { win::CloseHandle(event_); }
 
   // A record under way, completed by another thread after `delayMs`.
   std::thread CompleteLater(OVERLAPPED& overlapped, DWORD error, DWORD count, DWORD delayMs) {
@@ -35,11 +35,11 @@ TEST_F(BasicsOverlapped, PendingRecordReportsIncompleteThenItsCount) {
   EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);  // the start resets the event
   DWORD count = 99;
   SetLastError(0);
-  EXPECT_FALSE(GetOverlappedResult(nullptr, &overlapped, &count, FALSE));
+  EXPECT_FALSE(win::GetOverlappedResult(nullptr, &overlapped, &count, FALSE));
   EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
 
   auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 7, 30);
-  EXPECT_TRUE(GetOverlappedResult(nullptr, &overlapped, &count, TRUE));
+  EXPECT_TRUE(win::GetOverlappedResult(nullptr, &overlapped, &count, TRUE));
   EXPECT_EQ(count, 7u);
   EXPECT_FALSE(OverlappedPending(&overlapped));
   EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_OBJECT_0);
@@ -53,7 +53,7 @@ TEST_F(BasicsOverlapped, FailedRecordGivesItsError) {
   auto completer = CompleteLater(overlapped, ERROR_OPERATION_ABORTED, 2, 10);
   DWORD count = 99;
   SetLastError(0);
-  EXPECT_FALSE(GetOverlappedResult(nullptr, &overlapped, &count, TRUE));
+  EXPECT_FALSE(win::GetOverlappedResult(nullptr, &overlapped, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(count, 2u);
   completer.join();
@@ -62,19 +62,19 @@ TEST_F(BasicsOverlapped, FailedRecordGivesItsError) {
 TEST_F(BasicsOverlapped, WaitOutlivesTheClosedFileAndAResetSharedEvent) {
   // The file handle is already gone: with an event the wait needs only the event.
   HANDLE file = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  CloseHandle(file);
+  win::CloseHandle(file);
   OVERLAPPED overlapped{};
   overlapped.hEvent = event_;
   StartOverlapped(&overlapped);
   CompleteOverlapped(&overlapped, ERROR_SUCCESS, 3);
   ResetEvent(event_);  // someone sharing the event reset it after the completion
   DWORD count = 0;
-  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &count, TRUE));
+  EXPECT_TRUE(win::GetOverlappedResult(file, &overlapped, &count, TRUE));
   EXPECT_EQ(count, 3u);
 
   StartOverlapped(&overlapped);
   auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 4, 20);
-  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &count, TRUE));
+  EXPECT_TRUE(win::GetOverlappedResult(file, &overlapped, &count, TRUE));
   EXPECT_EQ(count, 4u);
   completer.join();
 }
@@ -83,16 +83,16 @@ TEST_F(BasicsOverlapped, WithoutAnEventTheFileMustExist) {
   OVERLAPPED overlapped{};
   StartOverlapped(&overlapped);
   SetLastError(0);
-  EXPECT_FALSE(GetOverlappedResult(nullptr, &overlapped, nullptr, TRUE));
+  EXPECT_FALSE(win::GetOverlappedResult(nullptr, &overlapped, nullptr, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 
   auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 5, 20);
   DWORD count = 0;
-  EXPECT_TRUE(GetOverlappedResult(event_, &overlapped, &count, TRUE));  // any open handle
+  EXPECT_TRUE(win::GetOverlappedResult(event_, &overlapped, &count, TRUE));  // any open handle
   EXPECT_EQ(count, 5u);
   completer.join();
   SetLastError(0);
-  EXPECT_FALSE(GetOverlappedResult(event_, nullptr, &count, TRUE));
+  EXPECT_FALSE(win::GetOverlappedResult(event_, nullptr, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
@@ -108,17 +108,17 @@ class BasicsCommDispatch : public ::testing::Test {
 
 TEST_F(BasicsCommDispatch, OnlyDevicePathsOpen) {
   for (const char* path : {"\\\\.\\COM3", "\\\\?\\COM3"}) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE file = win::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
     EXPECT_TRUE(bench_->State("COM3").open);
-    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_TRUE(win::CloseHandle(file));
     EXPECT_FALSE(bench_->State("COM3").open);
   }
   for (const char* path : {"COM3", "\\\\.\\", "\\\\.\\COM9", "\\\\X\\COM3", "C:\\COM3"}) {
     SetLastError(0);
     EXPECT_EQ(
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        win::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
         INVALID_HANDLE_VALUE)
         << path;
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << path;
@@ -128,10 +128,10 @@ TEST_F(BasicsCommDispatch, OnlyDevicePathsOpen) {
 
 TEST_F(BasicsCommDispatch, CallsOnHandlesThatAreNoOpenFilesFail) {
   HANDLE event = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  HANDLE closed = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE closed = win::CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(closed, INVALID_HANDLE_VALUE);
-  CloseHandle(closed);
+  win::CloseHandle(closed);
   DCB dcb{};
   COMMTIMEOUTS timeouts{};
   COMSTAT status{};
@@ -141,83 +141,83 @@ TEST_F(BasicsCommDispatch, CallsOnHandlesThatAreNoOpenFilesFail) {
   overlapped.hEvent = event;
   for (HANDLE bad : {HANDLE{nullptr}, INVALID_HANDLE_VALUE, event, closed}) {
     const BOOL results[] = {
-        GetCommState(bad, &dcb),
-        SetCommState(bad, &dcb),
-        SetupComm(bad, 1024, 1024),
-        GetCommTimeouts(bad, &timeouts),
-        SetCommTimeouts(bad, &timeouts),
-        GetCommMask(bad, &value),
-        SetCommMask(bad, EV_RXCHAR),
-        WaitCommEvent(bad, &value, &overlapped),
-        ReadFile(bad, buffer, 1, &value, &overlapped),
-        WriteFile(bad, buffer, 1, &value, &overlapped),
-        CancelIo(bad),
-        CancelIoEx(bad, nullptr),
-        ClearCommError(bad, &value, &status),
-        PurgeComm(bad, PURGE_RXCLEAR),
-        EscapeCommFunction(bad, SETDTR),
-        GetCommModemStatus(bad, &value),
+        win::GetCommState(bad, &dcb),
+        win::SetCommState(bad, &dcb),
+        win::SetupComm(bad, 1024, 1024),
+        win::GetCommTimeouts(bad, &timeouts),
+        win::SetCommTimeouts(bad, &timeouts),
+        win::GetCommMask(bad, &value),
+        win::SetCommMask(bad, EV_RXCHAR),
+        win::WaitCommEvent(bad, &value, &overlapped),
+        win::ReadFile(bad, buffer, 1, &value, &overlapped),
+        win::WriteFile(bad, buffer, 1, &value, &overlapped),
+        win::CancelIo(bad),
+        win::CancelIoEx(bad, nullptr),
+        win::ClearCommError(bad, &value, &status),
+        win::PurgeComm(bad, PURGE_RXCLEAR),
+        win::EscapeCommFunction(bad, SETDTR),
+        win::GetCommModemStatus(bad, &value),
     };
     for (BOOL result : results) {
       EXPECT_FALSE(result);
     }
     SetLastError(0);
-    EXPECT_FALSE(GetCommModemStatus(bad, &value));
+    EXPECT_FALSE(win::GetCommModemStatus(bad, &value));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     SetLastError(0);
-    EXPECT_FALSE(WriteFile(bad, buffer, 1, &value, &overlapped));
+    EXPECT_FALSE(win::WriteFile(bad, buffer, 1, &value, &overlapped));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   }
   // Nothing reached the port after its close.
   const auto calls = bench_->State("COM3").calls;
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "WriteFile"), 0);
-  CloseHandle(event);
+  win::CloseHandle(event);
 }
 
 TEST_F(BasicsCommDispatch, MissingArgumentsAreInvalidParameters) {
-  HANDLE file = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE file = win::CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD value = 0;
   auto expectInvalid = [](BOOL result) {
     EXPECT_FALSE(result);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   };
-  expectInvalid(GetCommState(file, nullptr));
-  expectInvalid(SetCommState(file, nullptr));
-  expectInvalid(GetCommTimeouts(file, nullptr));
-  expectInvalid(SetCommTimeouts(file, nullptr));
-  expectInvalid(GetCommMask(file, nullptr));
-  expectInvalid(GetCommModemStatus(file, nullptr));
-  expectInvalid(WaitCommEvent(file, nullptr, nullptr));
-  expectInvalid(ReadFile(file, nullptr, 4, &value, nullptr));
-  expectInvalid(WriteFile(file, nullptr, 4, &value, nullptr));
+  expectInvalid(win::GetCommState(file, nullptr));
+  expectInvalid(win::SetCommState(file, nullptr));
+  expectInvalid(win::GetCommTimeouts(file, nullptr));
+  expectInvalid(win::SetCommTimeouts(file, nullptr));
+  expectInvalid(win::GetCommMask(file, nullptr));
+  expectInvalid(win::GetCommModemStatus(file, nullptr));
+  expectInvalid(win::WaitCommEvent(file, nullptr, nullptr));
+  expectInvalid(win::ReadFile(file, nullptr, 4, &value, nullptr));
+  expectInvalid(win::WriteFile(file, nullptr, 4, &value, nullptr));
   char byte = 'U';
-  expectInvalid(WriteFile(file, &byte, 1, nullptr, nullptr));
-  EXPECT_TRUE(CloseHandle(file));
+  expectInvalid(win::WriteFile(file, &byte, 1, nullptr, nullptr));
+  EXPECT_TRUE(win::CloseHandle(file));
 }
 
 TEST_F(BasicsCommDispatch, WaitPendingAtTheCloseStaysReadableAfterIt) {
-  HANDLE file = CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE file = win::CreateFileA("\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(SetCommMask(file, EV_RXCHAR));
+  ASSERT_TRUE(win::SetCommMask(file, EV_RXCHAR));
   HANDLE event = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   OVERLAPPED overlapped{};
   overlapped.hEvent = event;
   DWORD mask = 0xFF;
-  ASSERT_FALSE(WaitCommEvent(file, &mask, &overlapped));
+  ASSERT_FALSE(win::WaitCommEvent(file, &mask, &overlapped));
   ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
-  ASSERT_TRUE(CloseHandle(file));
+  ASSERT_TRUE(win::CloseHandle(file));
   // What a thread does before its OVERLAPPED goes away, after its owner closed the port.
   SetLastError(0);
-  EXPECT_FALSE(CancelIoEx(file, &overlapped));
+  EXPECT_FALSE(win::CancelIoEx(file, &overlapped));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   DWORD count = 99;
-  EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &count, TRUE));
+  EXPECT_TRUE(win::GetOverlappedResult(file, &overlapped, &count, TRUE));
   EXPECT_FALSE(OverlappedPending(&overlapped));
   EXPECT_EQ(mask, 0u);
-  CloseHandle(event);
+  win::CloseHandle(event);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ INT_PTR OtherAnswer() {
 }
 
 TEST(BasicsSystem, SetupApiIsBuiltInWithEveryExport) {
-  HMODULE module = LoadLibraryA("SETUPAPI.DLL");
+  HMODULE module = win::LoadLibraryA("SETUPAPI.DLL");
   ASSERT_NE(module, nullptr);
   for (const char* name : {"SetupDiClassGuidsFromNameA",
                            "SetupDiGetClassDevsA",
@@ -103,63 +103,64 @@ TEST(BasicsSystem, SetupApiIsBuiltInWithEveryExport) {
                            "SetupDiEnumDeviceInterfaces",
                            "SetupDiGetDeviceInterfaceDetailA",
                            "SetupDiGetDeviceInterfaceDetailW"}) {
-    EXPECT_NE(GetProcAddress(module, name), nullptr) << name;
+    EXPECT_NE(win::GetProcAddress(module, name), nullptr) << name;
   }
-  EXPECT_EQ(ProcCast<ClassGuidsProc>(GetProcAddress(module, "SetupDiClassGuidsFromNameA")),
-            &SetupDiClassGuidsFromNameA);
-  auto className = ProcCast<ClassNameProc>(GetProcAddress(module, "SetupDiClassNameFromGuidA"));
+  EXPECT_EQ(ProcCast<ClassGuidsProc>(win::GetProcAddress(module, "SetupDiClassGuidsFromNameA")),
+            &win::SetupDiClassGuidsFromNameA);
+  auto className =
+      ProcCast<ClassNameProc>(win::GetProcAddress(module, "SetupDiClassNameFromGuidA"));
   SetLastError(0);
   EXPECT_FALSE(className(nullptr, nullptr, 0, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED);
 
   SetLastError(0);
-  EXPECT_EQ(GetProcAddress(module, "setupdiclassguidsfromnamea"), nullptr);  // names are exact
+  EXPECT_EQ(win::GetProcAddress(module, "setupdiclassguidsfromnamea"), nullptr);  // names are exact
   EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
-  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_TRUE(win::FreeLibrary(module));
 }
 
 TEST(BasicsSystem, ModuleLoadFailures) {
   SetLastError(0);
-  EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
+  EXPECT_EQ(win::LoadLibraryA("nosuch.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 
   RegisterBuiltinModule({"broken.dll", {{"Answer", ToFarProc(&Answer)}}, ERROR_ACCESS_DENIED});
   SetLastError(0);
-  EXPECT_EQ(LoadLibraryA("Broken.dll"), nullptr);
+  EXPECT_EQ(win::LoadLibraryA("Broken.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   UnregisterBuiltinModule("broken.dll");
   SetLastError(0);
-  EXPECT_EQ(LoadLibraryA("broken.dll"), nullptr);
+  EXPECT_EQ(win::LoadLibraryA("broken.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 
   SetLastError(0);
-  EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x1234)));
+  EXPECT_FALSE(win::FreeLibrary(reinterpret_cast<HMODULE>(0x1234)));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST(BasicsSystem, ModulesAreCountedAndOutliveTheirRegistration) {
   RegisterBuiltinModule({"answers.dll", {{"Answer", ToFarProc(&Answer)}}, 0});
-  HMODULE first = LoadLibraryA("answers.dll");
-  HMODULE second = LoadLibraryA("ANSWERS");  // no extension: a .dll
+  HMODULE first = win::LoadLibraryA("answers.dll");
+  HMODULE second = win::LoadLibraryA("ANSWERS");  // no extension: a .dll
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first, second);
 
   RegisterBuiltinModule({"answers.dll", {{"Answer", ToFarProc(&OtherAnswer)}}, 0});
-  HMODULE replaced = LoadLibraryA("answers.dll");
+  HMODULE replaced = win::LoadLibraryA("answers.dll");
   ASSERT_NE(replaced, nullptr);
   EXPECT_NE(replaced, first);
-  EXPECT_EQ(ProcCast<INT_PTR (*)()>(GetProcAddress(replaced, "Answer"))(), 2);
+  EXPECT_EQ(ProcCast<INT_PTR (*)()>(win::GetProcAddress(replaced, "Answer"))(), 2);
   UnregisterBuiltinModule("answers.dll");
-  EXPECT_EQ(ProcCast<INT_PTR (*)()>(GetProcAddress(first, "Answer"))(), 1);
+  EXPECT_EQ(ProcCast<INT_PTR (*)()>(win::GetProcAddress(first, "Answer"))(), 1);
 
-  EXPECT_TRUE(FreeLibrary(first));
-  EXPECT_NE(GetProcAddress(first, "Answer"), nullptr);  // one reference left
-  EXPECT_TRUE(FreeLibrary(first));
+  EXPECT_TRUE(win::FreeLibrary(first));
+  EXPECT_NE(win::GetProcAddress(first, "Answer"), nullptr);  // one reference left
+  EXPECT_TRUE(win::FreeLibrary(first));
   SetLastError(0);
-  EXPECT_EQ(GetProcAddress(first, "Answer"), nullptr);
-  EXPECT_FALSE(FreeLibrary(first));
+  EXPECT_EQ(win::GetProcAddress(first, "Answer"), nullptr);
+  EXPECT_FALSE(win::FreeLibrary(first));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_TRUE(FreeLibrary(replaced));
+  EXPECT_TRUE(win::FreeLibrary(replaced));
 }
 
 TEST(BasicsSystem, ClsidFromStringReadsBracedGuids) {
@@ -205,7 +206,7 @@ TEST(BasicsSystem, ApplicationHooksReceiveBoxesAndErrors) {
     return 7;
   });
   SetApplicationTitle("Тальвик");
-  EXPECT_EQ(MessageBoxA(nullptr, "Нет портов", ApplicationTitle().c_str(), MB_ICONERROR), 7);
+  EXPECT_EQ(win::MessageBoxA(nullptr, "Нет портов", ApplicationTitle().c_str(), MB_ICONERROR), 7);
   EXPECT_EQ(shown, "Тальвик|Нет портов|16");
 
   std::string reported;

@@ -76,7 +76,7 @@ TEST(BasicsThreads, SuspendedThreadRunsOnlyAfterResume) {
   EXPECT_EQ(exitCode, 42u);
   EXPECT_EQ(ResumeThread(thread), 0u);
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);  // stays signalled
-  CloseHandle(thread);
+  win::CloseHandle(thread);
 }
 
 TEST(BasicsThreads, ClosingTheHandleDoesNotEndTheThread) {
@@ -89,14 +89,14 @@ TEST(BasicsThreads, ClosingTheHandleDoesNotEndTheThread) {
   while (!body->ran) {
     Sleep(1);
   }
-  CloseHandle(thread);
+  win::CloseHandle(thread);
   const DWORD id = body->seenId;
   SetEvent(release);
   for (int i = 0; i < 10000 && hooks.Count(id) == 0; ++i) {
     Sleep(1);
   }
   EXPECT_EQ(hooks.Count(id), 1);
-  CloseHandle(release);
+  win::CloseHandle(release);
 }
 
 TEST(BasicsThreads, PrioritiesAreKeptAndValidated) {
@@ -113,7 +113,7 @@ TEST(BasicsThreads, PrioritiesAreKeptAndValidated) {
   EXPECT_EQ(GetThreadPriority(thread), THREAD_PRIORITY_IDLE);
   ResumeThread(thread);
   WaitForSingleObject(thread, 10000);
-  CloseHandle(thread);
+  win::CloseHandle(thread);
 }
 
 TEST(BasicsThreads, ThreadCallsFailOnHandlesThatAreNoThreads) {
@@ -129,7 +129,7 @@ TEST(BasicsThreads, ThreadCallsFailOnHandlesThatAreNoThreads) {
     EXPECT_FALSE(GetExitCodeThread(bad, &exitCode));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   }
-  CloseHandle(event);
+  win::CloseHandle(event);
   SetLastError(0);
   EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
@@ -142,7 +142,7 @@ TEST(BasicsThreads, ExitHooksRunOnceBeforeTheHandleIsSignalled) {
   HANDLE thread = CreateThread(nullptr, 0, RunBody, &body, 0, &threadId);
   ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(hooks.Count(threadId), 1);
-  CloseHandle(thread);
+  win::CloseHandle(thread);
   Sleep(20);  // the thread's own end must not run them a second time
   EXPECT_EQ(hooks.Count(threadId), 1);
 }
@@ -206,7 +206,6 @@ TEST(BasicsThreads, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
   LeaveCriticalSection(&section);
   EXPECT_TRUE(tryFromOtherThread());
   DeleteCriticalSection(&section);
-  EXPECT_EQ(section.impl, nullptr);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ struct EventHandle {
   HANDLE handle;
   explicit EventHandle(bool manualReset, bool initial = false)
       : handle(CreateEvent(nullptr, manualReset ? TRUE : FALSE, initial ? TRUE : FALSE, nullptr)) {}
-  ~EventHandle() { CloseHandle(handle); }
+  ~EventHandle() { win::CloseHandle(handle); }
   EventHandle(const EventHandle&) = delete;
   EventHandle& operator=(const EventHandle&) = delete;
 };
@@ -108,7 +108,7 @@ TEST(BasicsWaits, ClosingTheHandleDoesNotEndAWaitInProgress) {
   std::atomic<DWORD> result{0};
   std::thread waiter([&] { result = WaitForSingleObject(event, 100); });
   Sleep(20);
-  EXPECT_TRUE(CloseHandle(event));
+  EXPECT_TRUE(win::CloseHandle(event));
   waiter.join();
   EXPECT_EQ(result, WAIT_TIMEOUT);
 }
@@ -116,7 +116,7 @@ TEST(BasicsWaits, ClosingTheHandleDoesNotEndAWaitInProgress) {
 TEST(BasicsWaits, BadHandlesAndArgumentsFail) {
   EventHandle event(true);
   HANDLE closed = CreateEvent(nullptr, TRUE, TRUE, nullptr);
-  CloseHandle(closed);
+  win::CloseHandle(closed);
   for (HANDLE bad : {HANDLE{nullptr}, INVALID_HANDLE_VALUE, closed}) {
     SetLastError(0);
     EXPECT_EQ(WaitForSingleObject(bad, 0), WAIT_FAILED);
@@ -132,7 +132,7 @@ TEST(BasicsWaits, BadHandlesAndArgumentsFail) {
     EXPECT_FALSE(ResetEvent(bad));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     SetLastError(0);
-    EXPECT_FALSE(CloseHandle(bad));
+    EXPECT_FALSE(win::CloseHandle(bad));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   }
   SetLastError(0);
@@ -149,7 +149,7 @@ TEST(BasicsWaits, HandleValuesAreNeverReusedNullOrInvalid) {
     ASSERT_NE(event, nullptr);
     ASSERT_NE(event, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(seen.insert(event).second);
-    CloseHandle(event);
+    win::CloseHandle(event);
   }
 }
 

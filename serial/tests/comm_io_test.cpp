@@ -87,7 +87,7 @@ TEST_F(CommIo, ReadEndedByAnErrorKeepsTheBytesItDelivered) {
   comm.Open();
   // No time limit on the port: the read waits for all four bytes, and only the error ends it.
   COMMTIMEOUTS none{};
-  ASSERT_TRUE(SetCommTimeouts(comm.Handle(), &none));
+  ASSERT_TRUE(win::SetCommTimeouts(comm.Handle(), &none));
   std::thread device([&] {
     bench->SendFromDevice("COM3", "abc");
     Sleep(500);  // the three bytes take 25 ms at 1200 baud

@@ -29,12 +29,12 @@ class BenchDevicesTest : public ::testing::Test {
     std::vector<std::string> names;
     SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(list, i, &data); ++i) {
+    for (DWORD i = 0; win::SetupDiEnumDeviceInfo(list, i, &data); ++i) {
       char buffer[256] = {};
       DWORD type = 0;
-      names.emplace_back(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_FRIENDLYNAME, &type,
-                                                           reinterpret_cast<BYTE*>(buffer),
-                                                           sizeof buffer, nullptr)
+      names.emplace_back(win::SetupDiGetDeviceRegistryPropertyA(
+                             list, &data, SPDRP_FRIENDLYNAME, &type,
+                             reinterpret_cast<BYTE*>(buffer), sizeof buffer, nullptr)
                              ? buffer
                              : "-");
     }
@@ -43,7 +43,7 @@ class BenchDevicesTest : public ::testing::Test {
   }
 
   static HDEVINFO PortsList(DWORD flags = DIGCF_PRESENT) {
-    return SetupDiGetClassDevsA(&kPorts, nullptr, nullptr, flags);
+    return win::SetupDiGetClassDevsA(&kPorts, nullptr, nullptr, flags);
   }
 
   BenchWorld& bench = UseBench();
@@ -59,22 +59,22 @@ TEST_F(BenchDevicesTest, ClassGuidsFromNameAsWindowsGivesThem) {
 
   GUID guid{};
   DWORD required = 99;
-  ASSERT_TRUE(SetupDiClassGuidsFromNameA("Ports", &guid, 1, &required));
+  ASSERT_TRUE(win::SetupDiClassGuidsFromNameA("Ports", &guid, 1, &required));
   EXPECT_EQ(required, 1u);
   EXPECT_TRUE(Same(guid, kPorts));
 
   required = 0;
-  EXPECT_FALSE(SetupDiClassGuidsFromNameA("Ports", &guid, 0, &required));
+  EXPECT_FALSE(win::SetupDiClassGuidsFromNameA("Ports", &guid, 0, &required));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(required, 1u);
 
   GUID sensors{};
-  ASSERT_TRUE(SetupDiClassGuidsFromNameA("Sensors", &sensors, 1, &required));
+  ASSERT_TRUE(win::SetupDiClassGuidsFromNameA("Sensors", &sensors, 1, &required));
   EXPECT_EQ(required, 1u);
   EXPECT_FALSE(Same(sensors, kPorts));
 
   required = 99;
-  ASSERT_TRUE(SetupDiClassGuidsFromNameA("NoSuchClass", &guid, 1, &required));
+  ASSERT_TRUE(win::SetupDiClassGuidsFromNameA("NoSuchClass", &guid, 1, &required));
   EXPECT_EQ(required, 0u);
 }
 
@@ -94,30 +94,31 @@ TEST_F(BenchDevicesTest, ClassListsHoldThePresentDevicesOfTheClassInOrder) {
             (std::vector<std::string>{"Communications Port (COM1)", "USB Serial Port (COM6)"}));
   HDEVINFO all = PortsList(0);
   EXPECT_EQ(Names(all).size(), 3u);
-  HDEVINFO usb = SetupDiGetClassDevsA(&kPorts, "usb", nullptr, DIGCF_PRESENT);
+  HDEVINFO usb = win::SetupDiGetClassDevsA(&kPorts, "usb", nullptr, DIGCF_PRESENT);
   EXPECT_EQ(Names(usb), (std::vector<std::string>{"USB Serial Port (COM6)"}));
-  HDEVINFO every = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  HDEVINFO every = win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
   EXPECT_EQ(Names(every).size(), 4u);
 
-  EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 
   SP_DEVINFO_DATA data{};
   data.cbSize = 28;  // the 32-bit size is not this system's record
   if (sizeof(SP_DEVINFO_DATA) != 28) {
-    EXPECT_FALSE(SetupDiEnumDeviceInfo(present, 0, &data));
+    EXPECT_FALSE(win::SetupDiEnumDeviceInfo(present, 0, &data));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
   }
   data.cbSize = sizeof data;
-  ASSERT_TRUE(SetupDiEnumDeviceInfo(present, 1, &data));
+  ASSERT_TRUE(win::SetupDiEnumDeviceInfo(present, 1, &data));
   EXPECT_TRUE(Same(data.ClassGuid, kPorts));
-  EXPECT_FALSE(SetupDiEnumDeviceInfo(present, 2, &data));
+  EXPECT_FALSE(win::SetupDiEnumDeviceInfo(present, 2, &data));
   EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
 
   for (HDEVINFO list : {present, all, usb, every}) {
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(list));
+    EXPECT_TRUE(win::SetupDiDestroyDeviceInfoList(list));
   }
-  EXPECT_FALSE(SetupDiDestroyDeviceInfoList(present));
+  EXPECT_FALSE(win::SetupDiDestroyDeviceInfoList(present));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
@@ -130,49 +131,49 @@ TEST_F(BenchDevicesTest, PropertyReadsGiveTheSystemsResults) {
   HDEVINFO list = PortsList();
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
-  ASSERT_TRUE(SetupDiEnumDeviceInfo(list, 0, &data));
+  ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &data));
 
   // Missing: ERROR_INVALID_DATA, the type word untouched.
   DWORD type = REG_SZ;
   DWORD required = 77;
-  EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_FRIENDLYNAME, &type, nullptr, 0,
-                                                 &required));
+  EXPECT_FALSE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_FRIENDLYNAME, &type,
+                                                      nullptr, 0, &required));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
   EXPECT_EQ(type, REG_SZ);
   EXPECT_EQ(required, 77u);
 
   // No buffer, then one too small: the type and the size needed are reported.
   type = 0;
-  EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, nullptr, 0,
-                                                 &required));
+  EXPECT_FALSE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, nullptr,
+                                                      0, &required));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(type, REG_MULTI_SZ);
   const char expected[] = "ACPI\\PNP0501\0*PNP0501\0";  // and the array's own final NUL
   EXPECT_EQ(required, sizeof expected);
   BYTE small[4] = {};
-  EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, small,
-                                                 sizeof small, &required));
+  EXPECT_FALSE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, small,
+                                                      sizeof small, &required));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 
   std::vector<BYTE> buffer(required);
-  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, buffer.data(),
-                                                required, nullptr));
+  ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type,
+                                                     buffer.data(), required, nullptr));
   EXPECT_EQ(std::memcmp(buffer.data(), expected, sizeof expected), 0);
 
   DWORD policy = 0;
-  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_REMOVAL_POLICY, &type,
-                                                reinterpret_cast<BYTE*>(&policy), 4, &required));
+  ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(
+      list, &data, SPDRP_REMOVAL_POLICY, &type, reinterpret_cast<BYTE*>(&policy), 4, &required));
   EXPECT_EQ(type, REG_DWORD);
   EXPECT_EQ(policy, 3u);
 
   // A text of three characters fits a four-byte buffer with its NUL.
   char text[8] = {};
-  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_DEVICEDESC, &type,
-                                                reinterpret_cast<BYTE*>(text), 5, &required));
+  ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_DEVICEDESC, &type,
+                                                     reinterpret_cast<BYTE*>(text), 5, &required));
   EXPECT_EQ(type, REG_SZ);
   EXPECT_EQ(required, 5u);
   EXPECT_STREQ(text, "Port");
-  SetupDiDestroyDeviceInfoList(list);
+  win::SetupDiDestroyDeviceInfoList(list);
 }
 
 TEST_F(BenchDevicesTest, AListIsASnapshotThatOutlivesTheDevice) {
@@ -184,7 +185,7 @@ TEST_F(BenchDevicesTest, AListIsASnapshotThatOutlivesTheDevice) {
 
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
-  ASSERT_TRUE(SetupDiEnumDeviceInfo(list, 0, &data));
+  ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &data));
   auto described = DescribeDevice(list, &data);
   ASSERT_FALSE(described.empty());
   EXPECT_EQ(described.front(), (std::pair<std::string, std::string>{"Шина", "ACPI"}));
@@ -194,8 +195,8 @@ TEST_F(BenchDevicesTest, AListIsASnapshotThatOutlivesTheDevice) {
   EXPECT_EQ(Names(list).size(), 1u);
   HDEVINFO fresh = PortsList();
   EXPECT_TRUE(Names(fresh).empty());
-  SetupDiDestroyDeviceInfoList(fresh);
-  SetupDiDestroyDeviceInfoList(list);
+  win::SetupDiDestroyDeviceInfoList(fresh);
+  win::SetupDiDestroyDeviceInfoList(list);
 }
 
 TEST_F(BenchDevicesTest, OpensRefusedAsWindowsRefusesThem) {
@@ -234,20 +235,20 @@ TEST_F(BenchDevicesTest, DriverRefusalsOfSettings) {
   bench.AddDevice(device);
   Port port("COM3");
   DCB dcb{};
-  ASSERT_TRUE(GetCommState(port.get(), &dcb));
+  ASSERT_TRUE(win::GetCommState(port.get(), &dcb));
   dcb.BaudRate = 1200;
-  EXPECT_FALSE(SetCommState(port.get(), &dcb));
+  EXPECT_FALSE(win::SetCommState(port.get(), &dcb));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   dcb.BaudRate = 2400;
-  EXPECT_TRUE(SetCommState(port.get(), &dcb));
-  EXPECT_FALSE(SetupComm(port.get(), 4096, 2048));
+  EXPECT_TRUE(win::SetCommState(port.get(), &dcb));
+  EXPECT_FALSE(win::SetupComm(port.get(), 4096, 2048));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 
   Faults faults;
   faults.refuseCommState = true;
   bench.SetFaults("COM3", faults);
-  EXPECT_FALSE(SetCommState(port.get(), &dcb));
-  EXPECT_TRUE(SetupComm(port.get(), 4096, 2048));
+  EXPECT_FALSE(win::SetCommState(port.get(), &dcb));
+  EXPECT_TRUE(win::SetupComm(port.get(), 4096, 2048));
   auto state = bench.State("COM3");
   EXPECT_EQ(state.dcb.BaudRate, 2400u);
   EXPECT_EQ(state.dcbWrites, 1);
@@ -261,19 +262,19 @@ TEST_F(BenchDevicesTest, PullOutAtAChosenCall) {
   bench.AddDevice(device);
   Io io;
   Port port("COM6");
-  ASSERT_TRUE(SetCommMask(port.get(), EV_RXCHAR));
+  ASSERT_TRUE(win::SetCommMask(port.get(), EV_RXCHAR));
   DWORD mask = 0xFF;
-  ASSERT_FALSE(WaitCommEvent(port.get(), &mask, &io.ov));
+  ASSERT_FALSE(win::WaitCommEvent(port.get(), &mask, &io.ov));
 
-  EXPECT_TRUE(EscapeCommFunction(port.get(), SETRTS));
-  EXPECT_FALSE(EscapeCommFunction(port.get(), SETDTR));
+  EXPECT_TRUE(win::EscapeCommFunction(port.get(), SETRTS));
+  EXPECT_FALSE(win::EscapeCommFunction(port.get(), SETDTR));
   EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
   ASSERT_TRUE(io.Signalled(1000));
   EXPECT_EQ(io.ov.Internal, ERROR_OPERATION_ABORTED);
   EXPECT_EQ(mask, 0u);
 
   DWORD status = 0;
-  EXPECT_FALSE(GetCommModemStatus(port.get(), &status));
+  EXPECT_FALSE(win::GetCommModemStatus(port.get(), &status));
   EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
   auto state = bench.State("COM6");
   EXPECT_TRUE(state.pulledOut);
@@ -306,11 +307,11 @@ TEST_F(BenchDevicesTest, PullOutOnOpenAndBroadcastsOnAddAndReset) {
   Port open("COM9");
   char buffer[1];
   DWORD count = 0;
-  ASSERT_FALSE(ReadFile(open.get(), buffer, 1, &count, &io.ov));
+  ASSERT_FALSE(win::ReadFile(open.get(), buffer, 1, &count, &io.ov));
   bench.Reset();  // silent, but the pending read ends
   ASSERT_TRUE(io.Signalled(1000));
   EXPECT_EQ(io.ov.Internal, ERROR_OPERATION_ABORTED);
-  EXPECT_FALSE(PurgeComm(open.get(), PURGE_RXCLEAR));
+  EXPECT_FALSE(win::PurgeComm(open.get(), PURGE_RXCLEAR));
   EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
 
   ASSERT_TRUE(Eventually([&] { return broadcasts.Seen().size() >= 2; }));

@@ -44,44 +44,44 @@ TEST(BenchFileTest, DevicesWithPropertiesWiringAndFaults) {
   ]
 })json");
   InstallDeviceWorld(world);
-  HDEVINFO list = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  HDEVINFO list = win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
-  ASSERT_TRUE(SetupDiEnumDeviceInfo(list, 1, &data));
-  ASSERT_TRUE(SetupDiEnumDeviceInfo(list, 0, &data));
+  ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 1, &data));
+  ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &data));
   DWORD type = 0;
   DWORD required = 0;
   BYTE buffer[16] = {};
-  EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_DEVICEDESC, &type, buffer,
-                                                 sizeof buffer, &required));
+  EXPECT_FALSE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_DEVICEDESC, &type, buffer,
+                                                      sizeof buffer, &required));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_CLASSGUID, &type, buffer,
-                                                sizeof buffer, &required));
+  ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_CLASSGUID, &type, buffer,
+                                                     sizeof buffer, &required));
   EXPECT_EQ(type, REG_BINARY);
   EXPECT_EQ(required, 3u);
   EXPECT_EQ(buffer[2], 0xFF);
-  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, buffer,
-                                                sizeof buffer, &required));
+  ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_HARDWAREID, &type, buffer,
+                                                     sizeof buffer, &required));
   EXPECT_EQ(type, REG_MULTI_SZ);
   EXPECT_EQ(required, 5u);
-  SetupDiDestroyDeviceInfoList(list);
+  win::SetupDiDestroyDeviceInfoList(list);
 
   // The answer's escapes are single bytes: the device answers 00 FF while DTR is high.
   {
     Io io;
     Port port("COM3");
     port.Configure(115200, 0);
-    ASSERT_TRUE(EscapeCommFunction(port.get(), SETDTR));
+    ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETDTR));
     EXPECT_EQ(port.ModemStatus(), MS_RLSD_ON);
     char in[2] = {};
     DWORD count = 0;
-    ASSERT_FALSE(ReadFile(port.get(), in, 2, &count, &io.ov));
+    ASSERT_FALSE(win::ReadFile(port.get(), in, 2, &count, &io.ov));
     DWORD written = 0;
     Io write;
-    ASSERT_FALSE(WriteFile(port.get(), "x", 1, &written, &write.ov));
-    ASSERT_TRUE(GetOverlappedResult(port.get(), &io.ov, &count, TRUE));
+    ASSERT_FALSE(win::WriteFile(port.get(), "x", 1, &written, &write.ov));
+    ASSERT_TRUE(win::GetOverlappedResult(port.get(), &io.ov, &count, TRUE));
     EXPECT_EQ(std::string(in, 2), std::string("\0\xff", 2));
-    ASSERT_TRUE(GetOverlappedResult(port.get(), &write.ov, &written, TRUE));
+    ASSERT_TRUE(win::GetOverlappedResult(port.get(), &write.ov, &written, TRUE));
   }
   win::bench::UseBench();
 }
@@ -141,18 +141,18 @@ TEST(BenchFileTest, TheDemoBenchLoads) {
   EXPECT_TRUE(world->State("COM1").calls.empty());
   InstallDeviceWorld(world);
 
-  HDEVINFO list = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  HDEVINFO list = win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
   std::vector<std::string> names;
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;
-  for (DWORD i = 0; SetupDiEnumDeviceInfo(list, i, &data); ++i) {
+  for (DWORD i = 0; win::SetupDiEnumDeviceInfo(list, i, &data); ++i) {
     char name[128] = {};
     DWORD type = 0;
-    SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_FRIENDLYNAME, &type,
-                                      reinterpret_cast<BYTE*>(name), sizeof name, nullptr);
+    win::SetupDiGetDeviceRegistryPropertyA(list, &data, SPDRP_FRIENDLYNAME, &type,
+                                           reinterpret_cast<BYTE*>(name), sizeof name, nullptr);
     names.emplace_back(name);
   }
-  SetupDiDestroyDeviceInfoList(list);
+  win::SetupDiDestroyDeviceInfoList(list);
   ASSERT_EQ(names.size(), 10u);
   EXPECT_EQ(names.front(), "Communications Port (COM1)");
   EXPECT_EQ(names[1], "Printer Port (LPT1)");
@@ -161,13 +161,13 @@ TEST(BenchFileTest, TheDemoBenchLoads) {
   EXPECT_EQ(Port("COM1").error(), ERROR_ACCESS_DENIED);
   {
     Port cable("COM6");
-    ASSERT_TRUE(EscapeCommFunction(cable.get(), SETRTS));
-    ASSERT_TRUE(EscapeCommFunction(cable.get(), SETDTR));
+    ASSERT_TRUE(win::EscapeCommFunction(cable.get(), SETRTS));
+    ASSERT_TRUE(win::EscapeCommFunction(cable.get(), SETDTR));
     EXPECT_EQ(cable.ModemStatus(), MS_CTS_ON | MS_DSR_ON);
   }
   {
     Port cable("COM8");
-    ASSERT_TRUE(EscapeCommFunction(cable.get(), SETDTR));
+    ASSERT_TRUE(win::EscapeCommFunction(cable.get(), SETDTR));
     EXPECT_EQ(cable.ModemStatus(), MS_RLSD_ON);
   }
   win::bench::UseBench();

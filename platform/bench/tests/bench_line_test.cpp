@@ -25,17 +25,17 @@ TEST_F(BenchLineTest, CharacterTimeFollowsTheFraming) {
   port.Configure(1200);
   EXPECT_EQ(bench.CharTimeMicros("COM3"), 8333u);
   DCB dcb{};
-  ASSERT_TRUE(GetCommState(port.get(), &dcb));
+  ASSERT_TRUE(win::GetCommState(port.get(), &dcb));
   dcb.BaudRate = 9600;
   dcb.ByteSize = 7;
   dcb.Parity = EVENPARITY;
   dcb.StopBits = TWOSTOPBITS;
-  ASSERT_TRUE(SetCommState(port.get(), &dcb));
+  ASSERT_TRUE(win::SetCommState(port.get(), &dcb));
   EXPECT_EQ(bench.CharTimeMicros("COM3"), 1146u);  // 11 bits at 9600
   dcb.ByteSize = 5;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONE5STOPBITS;
-  ASSERT_TRUE(SetCommState(port.get(), &dcb));
+  ASSERT_TRUE(win::SetCommState(port.get(), &dcb));
   EXPECT_EQ(bench.CharTimeMicros("COM3"), 781u);  // 7.5 bits
   EXPECT_EQ(bench.State("COM3").dcbWrites, 3);
 }
@@ -46,16 +46,16 @@ TEST_F(BenchLineTest, PendingReadCompletesThroughItsEventAfterTheWireTime) {
   port.Configure(1200, 0);  // a 5 ms interval would end the read between two 8.3 ms characters
   char buffer[4] = {};
   DWORD read = 99;
-  EXPECT_FALSE(ReadFile(port.get(), buffer, 2, &read, &io.ov));
+  EXPECT_FALSE(win::ReadFile(port.get(), buffer, 2, &read, &io.ov));
   EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
-  EXPECT_FALSE(GetOverlappedResult(port.get(), &io.ov, &read, FALSE));
+  EXPECT_FALSE(win::GetOverlappedResult(port.get(), &io.ov, &read, FALSE));
   EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
 
   const auto start = Clock::now();
   bench.SendFromDevice("COM3", "AB");
   ASSERT_TRUE(io.Signalled(5000));
   EXPECT_GE(MillisSince(start), 2 * kCharMs1200 - 0.5);
-  ASSERT_TRUE(GetOverlappedResult(port.get(), &io.ov, &read, FALSE));
+  ASSERT_TRUE(win::GetOverlappedResult(port.get(), &io.ov, &read, FALSE));
   EXPECT_EQ(read, 2u);
   EXPECT_EQ(std::string(buffer, 2), "AB");
 }
@@ -69,7 +69,7 @@ TEST_F(BenchLineTest, ReadWithEnoughQueuedCompletesAtOnce) {
 
   char buffer[4] = {};
   DWORD read = 0;
-  ASSERT_TRUE(ReadFile(port.get(), buffer, 2, &read, &io.ov));
+  ASSERT_TRUE(win::ReadFile(port.get(), buffer, 2, &read, &io.ov));
   EXPECT_EQ(read, 2u);
   EXPECT_TRUE(io.Signalled());
   EXPECT_EQ(std::string(buffer, 2), "xy");
@@ -78,10 +78,10 @@ TEST_F(BenchLineTest, ReadWithEnoughQueuedCompletesAtOnce) {
   // Asking for more than is there: the byte is taken, the rest waits for the interval.
   read = 0;
   const auto start = Clock::now();
-  BOOL done = ReadFile(port.get(), buffer, 4, &read, &io.ov);
+  BOOL done = win::ReadFile(port.get(), buffer, 4, &read, &io.ov);
   EXPECT_FALSE(done);
   EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
-  ASSERT_TRUE(GetOverlappedResult(port.get(), &io.ov, &read, TRUE));
+  ASSERT_TRUE(win::GetOverlappedResult(port.get(), &io.ov, &read, TRUE));
   EXPECT_GE(MillisSince(start), 4.5);
   EXPECT_EQ(read, 1u);
   EXPECT_EQ(buffer[0], 'z');
@@ -92,21 +92,21 @@ TEST_F(BenchLineTest, WriteCompletesWhenItsLastByteHasLeft) {
   Port port("COM3");
   port.Configure(1200);
   DWORD written = 99;
-  ASSERT_TRUE(WriteFile(port.get(), "", 0, &written, &io.ov));
+  ASSERT_TRUE(win::WriteFile(port.get(), "", 0, &written, &io.ov));
   EXPECT_EQ(written, 0u);
 
   const auto start = Clock::now();
-  ASSERT_FALSE(WriteFile(port.get(), "U\0U", 3, &written, &io.ov));
+  ASSERT_FALSE(win::WriteFile(port.get(), "U\0U", 3, &written, &io.ov));
   EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
   COMSTAT status{};
   DWORD errors = 0;
-  ASSERT_TRUE(ClearCommError(port.get(), &errors, &status));
+  ASSERT_TRUE(win::ClearCommError(port.get(), &errors, &status));
   EXPECT_GT(status.cbOutQue, 0u);
-  ASSERT_TRUE(GetOverlappedResult(port.get(), &io.ov, &written, TRUE));
+  ASSERT_TRUE(win::GetOverlappedResult(port.get(), &io.ov, &written, TRUE));
   EXPECT_GE(MillisSince(start), 3 * kCharMs1200 - 0.5);
   EXPECT_EQ(written, 3u);
   EXPECT_EQ(bench.State("COM3").transmitted, std::string("U\0U", 3));
-  ASSERT_TRUE(ClearCommError(port.get(), &errors, &status));
+  ASSERT_TRUE(win::ClearCommError(port.get(), &errors, &status));
   EXPECT_EQ(status.cbOutQue, 0u);
 }
 
@@ -116,30 +116,30 @@ TEST_F(BenchLineTest, InputOverflowAndWriteLimit) {
   port.Configure(115200);
 
   // A full input queue drops what arrives and says so.
-  ASSERT_TRUE(SetupComm(port.get(), 2, 16));
+  ASSERT_TRUE(win::SetupComm(port.get(), 2, 16));
   bench.SendFromDevice("COM3", "abcd");
   DWORD seen = 0;
   ASSERT_TRUE(Eventually([&] {
     DWORD errors = 0;
-    ClearCommError(port.get(), &errors, nullptr);
+    win::ClearCommError(port.get(), &errors, nullptr);
     seen |= errors;
     return (seen & CE_RXOVER) != 0;
   }));
   EXPECT_EQ(port.InQueue(), 2u);
-  ASSERT_TRUE(PurgeComm(port.get(), PURGE_RXCLEAR));
+  ASSERT_TRUE(win::PurgeComm(port.get(), PURGE_RXCLEAR));
   DWORD count = 0;
 
   // A write time limit ends the write with what has left by then.
   port.Configure(1200);
   COMMTIMEOUTS limit{0, 0, 0, 0, 20};
-  ASSERT_TRUE(SetCommTimeouts(port.get(), &limit));
+  ASSERT_TRUE(win::SetCommTimeouts(port.get(), &limit));
   Io write;
-  ASSERT_FALSE(WriteFile(port.get(), "0123456789", 10, &count, &write.ov));
-  ASSERT_TRUE(GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
+  ASSERT_FALSE(win::WriteFile(port.get(), "0123456789", 10, &count, &write.ov));
+  ASSERT_TRUE(win::GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
   EXPECT_LT(count, 10u);
   ASSERT_TRUE(Eventually([&] {
     COMSTAT status{};
-    return ClearCommError(port.get(), nullptr, &status) && status.cbOutQue == 0;
+    return win::ClearCommError(port.get(), nullptr, &status) && status.cbOutQue == 0;
   }));
   EXPECT_EQ(bench.State("COM3").transmitted, std::string("0123456789").substr(0, count));
 }

@@ -26,15 +26,16 @@ class BenchWiringTest : public ::testing::Test {
     Io write;
     Io read;
     DWORD count = 0;
-    if (!WriteFile(port.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, &write.ov)) {
+    if (!win::WriteFile(port.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count,
+                        &write.ov)) {
       EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
     }
-    EXPECT_TRUE(GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
+    EXPECT_TRUE(win::GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    SetCommTimeouts(port.get(), &timeouts);
+    win::SetCommTimeouts(port.get(), &timeouts);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     char buffer[64] = {};
-    EXPECT_TRUE(ReadFile(port.get(), buffer, sizeof buffer, &count, &read.ov));
+    EXPECT_TRUE(win::ReadFile(port.get(), buffer, sizeof buffer, &count, &read.ov));
     return std::string(buffer, count);
   }
 
@@ -57,7 +58,7 @@ TEST_F(BenchWiringTest, EchoAlwaysAndOnlyWhileDtrIsHigh) {
   Port cable("COM8");
   cable.Configure(9600);
   EXPECT_EQ(Exchange(cable, "U"), "");  // DTR is low after the open
-  ASSERT_TRUE(EscapeCommFunction(cable.get(), SETDTR));
+  ASSERT_TRUE(win::EscapeCommFunction(cable.get(), SETDTR));
   EXPECT_EQ(Exchange(cable, "U"), "U");
   EXPECT_EQ(bench.State("COM8").dtrRaised, 1);
 
@@ -79,10 +80,10 @@ TEST_F(BenchWiringTest, AnswerAndLatencyComeFromTheDevice) {
   Io read;
   DWORD count = 0;
   char buffer[4] = {};
-  ASSERT_FALSE(ReadFile(port.get(), buffer, 4, &count, &read.ov));
+  ASSERT_FALSE(win::ReadFile(port.get(), buffer, 4, &count, &read.ov));
   const auto start = Clock::now();
-  ASSERT_FALSE(WriteFile(port.get(), "AB", 2, &count, &write.ov));
-  ASSERT_TRUE(GetOverlappedResult(port.get(), &read.ov, &count, TRUE));
+  ASSERT_FALSE(win::WriteFile(port.get(), "AB", 2, &count, &write.ov));
+  ASSERT_TRUE(win::GetOverlappedResult(port.get(), &read.ov, &count, TRUE));
   // Two characters out, 40 ms, then the second answer of two characters is complete.
   const double charMs = 10.0 * 1000.0 / 9600.0;
   EXPECT_GE(MillisSince(start), 2 * charMs + 40 + 2 * charMs - 0.5);
@@ -102,13 +103,13 @@ TEST_F(BenchWiringTest, ModemLinesFollowTheLoops) {
   Port port("COM6", false);
   ASSERT_TRUE(port.valid());
   EXPECT_EQ(port.ModemStatus(), 0u);
-  ASSERT_TRUE(EscapeCommFunction(port.get(), SETRTS));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETRTS));
   EXPECT_EQ(port.ModemStatus(), MS_CTS_ON);  // at once, no delay
-  ASSERT_TRUE(EscapeCommFunction(port.get(), SETDTR));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETDTR));
   EXPECT_EQ(port.ModemStatus(), MS_CTS_ON | MS_DSR_ON);
-  ASSERT_TRUE(EscapeCommFunction(port.get(), CLRRTS));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), CLRRTS));
   EXPECT_EQ(port.ModemStatus(), MS_DSR_ON);
-  EXPECT_FALSE(EscapeCommFunction(port.get(), 77));
+  EXPECT_FALSE(win::EscapeCommFunction(port.get(), 77));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   port.Close();
 
@@ -119,13 +120,13 @@ TEST_F(BenchWiringTest, ModemLinesFollowTheLoops) {
 
   Port other("COM8");
   EXPECT_EQ(other.ModemStatus(), MS_CTS_ON);
-  ASSERT_TRUE(EscapeCommFunction(other.get(), SETDTR));
+  ASSERT_TRUE(win::EscapeCommFunction(other.get(), SETDTR));
   EXPECT_EQ(other.ModemStatus(), MS_CTS_ON | MS_RLSD_ON);
   // The control block's DTR control drives the line too.
   DCB dcb{};
-  ASSERT_TRUE(GetCommState(other.get(), &dcb));
+  ASSERT_TRUE(win::GetCommState(other.get(), &dcb));
   dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  ASSERT_TRUE(SetCommState(other.get(), &dcb));
+  ASSERT_TRUE(win::SetCommState(other.get(), &dcb));
   EXPECT_EQ(other.ModemStatus(), MS_CTS_ON);
 
   // Rewiring an open port takes effect at once.
@@ -142,16 +143,16 @@ TEST_F(BenchWiringTest, OnlyOutputChangesThatMoveAnInputRaiseEvents) {
   Io io;
   Port port("COM7");
   DWORD mask = 0xFFFF;
-  ASSERT_TRUE(SetCommMask(port.get(), EV_CTS | EV_RLSD));
-  ASSERT_FALSE(WaitCommEvent(port.get(), &mask, &io.ov));
-  ASSERT_TRUE(EscapeCommFunction(port.get(), SETRTS));
+  ASSERT_TRUE(win::SetCommMask(port.get(), EV_CTS | EV_RLSD));
+  ASSERT_FALSE(win::WaitCommEvent(port.get(), &mask, &io.ov));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETRTS));
   ASSERT_TRUE(io.Signalled(1000));
   EXPECT_EQ(mask, EV_CTS);
   // An output change that moves no input raises nothing; DTR moves the carrier.
-  ASSERT_FALSE(WaitCommEvent(port.get(), &mask, &io.ov));
-  ASSERT_TRUE(EscapeCommFunction(port.get(), SETRTS));
+  ASSERT_FALSE(win::WaitCommEvent(port.get(), &mask, &io.ov));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETRTS));
   EXPECT_FALSE(io.Signalled(20));
-  ASSERT_TRUE(EscapeCommFunction(port.get(), SETDTR));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETDTR));
   ASSERT_TRUE(io.Signalled(1000));
   EXPECT_EQ(mask, EV_RLSD);
 }
@@ -165,25 +166,25 @@ TEST_F(BenchWiringTest, TransmitEmptyAndCtsFlowControl) {
   Port port("COM7");
   port.Configure(115200);
   DCB dcb{};
-  ASSERT_TRUE(GetCommState(port.get(), &dcb));
+  ASSERT_TRUE(win::GetCommState(port.get(), &dcb));
   dcb.fOutxCtsFlow = 1;
-  ASSERT_TRUE(SetCommState(port.get(), &dcb));
-  ASSERT_TRUE(SetCommMask(port.get(), EV_TXEMPTY));
+  ASSERT_TRUE(win::SetCommState(port.get(), &dcb));
+  ASSERT_TRUE(win::SetCommMask(port.get(), EV_TXEMPTY));
 
   DWORD mask = 0;
   DWORD count = 0;
-  ASSERT_FALSE(WaitCommEvent(port.get(), &mask, &wait.ov));
-  ASSERT_FALSE(WriteFile(port.get(), "held", 4, &count, &write.ov));
+  ASSERT_FALSE(win::WaitCommEvent(port.get(), &mask, &wait.ov));
+  ASSERT_FALSE(win::WriteFile(port.get(), "held", 4, &count, &write.ov));
   // CTS is off (RTS low): nothing leaves.
   EXPECT_FALSE(write.Signalled(50));
   COMSTAT status{};
-  ASSERT_TRUE(ClearCommError(port.get(), nullptr, &status));
+  ASSERT_TRUE(win::ClearCommError(port.get(), nullptr, &status));
   EXPECT_EQ(status.cbOutQue, 4u);
   EXPECT_EQ(status.fCtsHold, 1u);
   EXPECT_EQ(bench.State("COM7").transmitted, "");
 
-  ASSERT_TRUE(EscapeCommFunction(port.get(), SETRTS));
-  ASSERT_TRUE(GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
+  ASSERT_TRUE(win::EscapeCommFunction(port.get(), SETRTS));
+  ASSERT_TRUE(win::GetOverlappedResult(port.get(), &write.ov, &count, TRUE));
   EXPECT_EQ(count, 4u);
   ASSERT_TRUE(wait.Signalled(1000));
   EXPECT_EQ(mask, EV_TXEMPTY);
