@@ -1,5 +1,5 @@
 # The two commands of the README: `make run` and `make test`. Both install what they need.
-.PHONY: run test test-asan test-tsan deps build bench package fuzz fuzz-build clean
+.PHONY: run test test-asan test-tsan test-windows deps build bench package fuzz fuzz-build clean
 
 deps:
 	@scripts/install-deps.sh
@@ -23,6 +23,14 @@ test-tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan
 	ctest --preset tsan
+
+# The Qt-free layers cross-built for Windows (mingw-w64) and their tests run under Wine, headless,
+# in a Wine prefix inside build/windows. Installs the cross compiler and Wine when they are missing.
+test-windows: deps
+	@scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
+	cmake --preset windows
+	cmake --build --preset windows
+	scripts/run-windows-tests.sh build/windows
 
 bench: deps
 	cmake --preset release

@@ -62,7 +62,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
-  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr || waitAll != FALSE) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
@@ -70,14 +70,16 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   std::vector<std::shared_ptr<Waitable>> objects;
   objects.reserve(count);
   for (DWORD i = 0; i < count; ++i) {
-    auto object = std::dynamic_pointer_cast<Waitable>(LookupHandle(handles[i]));
+    auto object = handles[i] == INVALID_HANDLE_VALUE
+                      ? detail::CurrentProcess()
+                      : std::dynamic_pointer_cast<Waitable>(LookupHandle(handles[i]));
     if (!object) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
     objects.push_back(std::move(object));
   }
-  return detail::WaitForAny(objects, milliseconds);
+  return detail::WaitFor(objects, waitAll != FALSE, milliseconds);
 }
 
 }  // namespace win

@@ -1,11 +1,14 @@
 // The process-wide handle table. Handle values come from a counter that only grows, so a closed
-// handle is never handed out again while the process runs.
+// handle is never handed out again while the process runs. They start far above the values that
+// Windows gives its own handles (multiples of 4 below 2^26), so that where the system's handles
+// live beside these, a value names either one of the table's objects or one of the system's.
 
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/CallTrace.h"
 #include "platform/DeviceWorld.h"
+#include "platform/SystemHandles.h"
 
 namespace win {
 
@@ -44,7 +47,8 @@ class HandleTable {
 
  private:
   std::mutex mutex_;
-  ULONG_PTR next_ = 0;  // values are multiples of 4, never 0 and never INVALID_HANDLE_VALUE
+  // Values are multiples of 4, never 0 and never INVALID_HANDLE_VALUE.
+  ULONG_PTR next_ = ULONG_PTR{1} << 40;
   std::unordered_map<ULONG_PTR, std::shared_ptr<KernelObject>> objects_;
 };
 
@@ -74,8 +78,7 @@ std::size_t OpenHandleCount() {
 BOOL CloseHandle(HANDLE handle) {
   auto object = Table().Take(handle);
   if (!object) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return detail::CloseSystemHandle(handle);
   }
   // Outside the table's lock: closing a file ends its pending operations, which may signal.
   object->OnClose();

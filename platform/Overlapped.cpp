@@ -5,6 +5,7 @@
 
 #include "platform/CallTrace.h"
 #include "platform/DeviceWorld.h"
+#include "platform/ThreadExitHooks.h"
 
 namespace win {
 
@@ -21,7 +22,7 @@ constexpr DWORD kRecheckMs = 50;
 }  // namespace
 
 void StartOverlapped(OVERLAPPED* overlapped) {
-  GetCurrentThreadId();  // the issuing thread's exit hooks must run when it ends
+  detail::WatchThreadEnd();  // the issuing thread's exit hooks must run when it ends
   overlapped->InternalHigh = 0;
   StatusOf(overlapped).store(STATUS_PENDING, std::memory_order_release);
   if (overlapped->hEvent != nullptr) {

@@ -176,6 +176,10 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
   return TRUE;
 }
 
+void detail::WatchThreadEnd() {
+  GetCurrentThreadId();  // gives the thread its id, and with it the hooks at its end
+}
+
 DWORD GetCurrentThreadId() {
   auto& current = Current();
   if (current.id == 0) {

@@ -68,7 +68,34 @@ void Waitable::RemoveWaiterLocked(Waiter* waiter) {
   waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), waiter), waiters_.end());
 }
 
-DWORD WaitForAny(std::span<const std::shared_ptr<Waitable>> objects, DWORD milliseconds) {
+std::shared_ptr<Waitable> CurrentProcess() {
+  static auto& process = *new std::shared_ptr<Waitable>(std::make_shared<Waitable>(true, false));
+  return process;
+}
+
+namespace {
+
+// With the mutex held: the index of the object taken, or -1.
+std::ptrdiff_t AcquireLocked(std::span<const std::shared_ptr<Waitable>> objects, bool waitAll) {
+  if (!waitAll) {
+    auto signalled = std::find_if(objects.begin(), objects.end(),
+                                  [](const auto& object) { return object->TryAcquireLocked(); });
+    return signalled == objects.end() ? -1 : signalled - objects.begin();
+  }
+  if (!std::all_of(objects.begin(), objects.end(),
+                   [](const auto& object) { return object->SignalledLocked(); })) {
+    return -1;
+  }
+  for (const auto& object : objects) {
+    object->TryAcquireLocked();
+  }
+  return 0;
+}
+
+}  // namespace
+
+DWORD WaitFor(std::span<const std::shared_ptr<Waitable>> objects, bool waitAll,
+              DWORD milliseconds) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   std::unique_lock lock(WaitMutex());
@@ -77,10 +104,9 @@ DWORD WaitForAny(std::span<const std::shared_ptr<Waitable>> objects, DWORD milli
   bool driveRefused = false;  // another thread drives: sleep until a signal instead
   DWORD result = WAIT_TIMEOUT;
   for (;;) {
-    auto signalled = std::find_if(objects.begin(), objects.end(),
-                                  [](const auto& object) { return object->TryAcquireLocked(); });
-    if (signalled != objects.end()) {
-      result = WAIT_OBJECT_0 + static_cast<DWORD>(signalled - objects.begin());
+    const auto taken = AcquireLocked(objects, waitAll);
+    if (taken >= 0) {
+      result = WAIT_OBJECT_0 + static_cast<DWORD>(taken);
       break;
     }
     if (milliseconds == 0 || (milliseconds != INFINITE && Clock::now() >= deadline)) {

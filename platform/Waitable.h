@@ -34,6 +34,7 @@ class Waitable : public KernelObject {
   // The rest is called with WaitMutex() held.
   // True when signalled; an auto-reset object is consumed by the caller.
   bool TryAcquireLocked();
+  bool SignalledLocked() const { return signalled_; }
   void AddWaiterLocked(Waiter* waiter) { waiters_.push_back(waiter); }
   void RemoveWaiterLocked(Waiter* waiter);
   std::shared_ptr<WaitDriver> DriverLocked() const { return driver_.lock(); }
@@ -47,9 +48,13 @@ class Waitable : public KernelObject {
 
 std::mutex& WaitMutex();
 
-// Waits until one of the objects is signalled (the lowest index wins) or the time is up, driving
-// the pending operation of an object that has a driver instead of sleeping.
-// Returns WAIT_OBJECT_0 + index or WAIT_TIMEOUT.
-DWORD WaitForAny(std::span<const std::shared_ptr<Waitable>> objects, DWORD milliseconds);
+// Waits until one of the objects is signalled (the lowest index wins), or with waitAll until all
+// of them are, or the time is up, driving the pending operation of an object that has a driver
+// instead of sleeping. Returns WAIT_OBJECT_0 + index (WAIT_OBJECT_0 for all) or WAIT_TIMEOUT.
+DWORD WaitFor(std::span<const std::shared_ptr<Waitable>> objects, bool waitAll, DWORD milliseconds);
+
+// The current process, as INVALID_HANDLE_VALUE names it in waits: it never ends while anyone
+// waits for it.
+std::shared_ptr<Waitable> CurrentProcess();
 
 }  // namespace win::detail

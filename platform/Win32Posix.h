@@ -119,7 +119,8 @@ BOOL ResetEvent(HANDLE event);
 
 // Waitable handles: events and threads (signalled when the thread has ended).
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-// Only waitAll == FALSE is supported (wait for any); TRUE fails with ERROR_INVALID_PARAMETER.
+// waitAll TRUE waits until every object is signalled at once and then takes them all.
+// INVALID_HANDLE_VALUE is this process (as GetCurrentProcess() gives it): it is never signalled.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
 // ---------------------------------------------------------------------------------------------

@@ -1,10 +1,6 @@
 #include "platform/devices/DeviceWorldRegistry.h"
 
 #include <mutex>
-#include <stdexcept>
-
-#include "platform/bench/BenchWorld.h"
-#include "platform/host/HostWorld.h"
 
 namespace win {
 
@@ -21,16 +17,6 @@ WorldSlot& Slot() {
 }
 
 }  // namespace
-
-std::shared_ptr<DeviceWorld> CreateDeviceWorld(DeviceWorldKind kind) {
-  switch (kind) {
-    case DeviceWorldKind::Bench:
-      return bench::BenchWorld::Create();
-    case DeviceWorldKind::Host:
-      return std::make_shared<host::HostWorld>(host::HostPaths{});
-  }
-  throw std::invalid_argument("unknown device world");
-}
 
 void InstallDeviceWorld(std::shared_ptr<DeviceWorld> world) {
   auto& slot = Slot();

@@ -88,9 +88,11 @@ TEST_F(BasicsOverlapped, WithoutAnEventTheFileMustExist) {
 
   auto completer = CompleteLater(overlapped, ERROR_SUCCESS, 5, 20);
   DWORD count = 0;
-  EXPECT_TRUE(win::GetOverlappedResult(event_, &overlapped, &count, TRUE));  // any open handle
+  HANDLE file = AllocateHandle(std::make_shared<KernelObject>());  // any handle of this layer
+  EXPECT_TRUE(win::GetOverlappedResult(file, &overlapped, &count, TRUE));
   EXPECT_EQ(count, 5u);
   completer.join();
+  win::CloseHandle(file);
   SetLastError(0);
   EXPECT_FALSE(win::GetOverlappedResult(event_, nullptr, &count, TRUE));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);

@@ -37,8 +37,8 @@ TEST_F(CommOpen, OpenFailuresNameTheDeviceAndTheSystemText) {
   bench->SetFaults("COM3", held);
   comm.SetDeviceName("COM%d");
   comm.SetPortNum(3);
-  EXPECT_EQ(CommErrorOf([&] { comm.Open(); }),
-            "Can't open specified device COM3 (Error 5, Access is denied)");
+  EXPECT_EQ(CommErrorOf([&] { comm.Open(); }), "Can't open specified device COM3 (Error 5, " +
+                                                   SysErrorMessage(ERROR_ACCESS_DENIED) + ")");
   EXPECT_FALSE(comm.Active());
 }
 
@@ -49,7 +49,7 @@ TEST_F(CommOpen, RefusedControlBlockLeavesThePortClosedAndAbleToOpenAgain) {
   faults.refuseCommState = true;
   bench->SetFaults("COM3", faults);
   EXPECT_EQ(CommErrorOf([&] { comm.Open(); }),
-            "Error writing dcb (87), The parameter is incorrect");
+            "Error writing dcb (87), " + SysErrorMessage(ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(comm.Active());
   EXPECT_FALSE(Port().open);
   EXPECT_EQ(comm.EventThread(), nullptr);
@@ -59,7 +59,7 @@ TEST_F(CommOpen, RefusedControlBlockLeavesThePortClosedAndAbleToOpenAgain) {
   faults.refuseQueueSizes = true;
   bench->SetFaults("COM3", faults);
   EXPECT_EQ(CommErrorOf([&] { comm.Open(); }),
-            "Error initializing buffers (87), The parameter is incorrect");
+            "Error initializing buffers (87), " + SysErrorMessage(ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(Port().open);
 
   bench->SetFaults("COM3", {});
@@ -261,7 +261,7 @@ TEST_F(CommOpen, BaudrateAndUserBaudrateSelectEachOther) {
   faults.refusedBaudRates = {57600};
   bench->SetFaults("COM3", faults);
   EXPECT_EQ(CommErrorOf([&] { comm.SetBaudrate(br57600); }),
-            "Error writing dcb (87), The parameter is incorrect");
+            "Error writing dcb (87), " + SysErrorMessage(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(comm.Baudrate(), br57600);
   EXPECT_EQ(Port().dcb.BaudRate, 9600u);
 }

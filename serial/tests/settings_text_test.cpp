@@ -35,9 +35,7 @@ TEST(CommText, DeviceNameExpandsOnlyPortNumberAndPercent) {
   EXPECT_EQ(SpExpandDeviceName(longName + "%d", 1), longName + "1");
 }
 
-TEST(CommText, SystemTextLosesTrailingStopsAndLineBreaks) {
-  EXPECT_EQ(win::SysErrorMessage(5), "Access is denied");
-  EXPECT_EQ(win::SysErrorMessage(2), "The system cannot find the file specified");
+TEST(CommText, CodeWithoutSystemTextGivesNoText) {
   EXPECT_EQ(win::SysErrorMessage(0xFFFFFF0u), "");
 }
 

@@ -49,11 +49,13 @@ TEST(SpUtils, FailurePausesGrowFromTwoMillisecondsAndStopAtTwoHundred) {
 }
 
 TEST(SpUtils, SysErrorMessageDropsTheTrailingFullStopAndLineBreak) {
-  EXPECT_EQ(SysErrorMessage(ERROR_ACCESS_DENIED), "Access is denied");
-  const std::string pending = SysErrorMessage(ERROR_IO_PENDING);
-  ASSERT_FALSE(pending.empty());
-  EXPECT_NE(pending.back(), '.');
-  EXPECT_NE(pending.back(), '\n');
+  for (DWORD code : {ERROR_ACCESS_DENIED, ERROR_IO_PENDING}) {
+    const std::string text = SysErrorMessage(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.back(), '.') << code;
+    EXPECT_NE(text.back(), '\n') << code;
+    EXPECT_NE(text.back(), '\r') << code;
+  }
 }
 
 TEST(SpThreadPriority, SystemValues) {
