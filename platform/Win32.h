@@ -8,9 +8,9 @@
 // The functions declared here belong to this layer on every system: they answer the handles,
 // windows and modules that the layer hands out itself (files of a device world, message targets,
 // built-in modules) and send the device functions to the device world chosen for the process.
-// Whatever else they are given goes to the system where there is one (Windows), and fails as an
-// unknown handle, window or module where there is none. What the project adds of its own lives
-// in platform/Additions.h, not here.
+// CloseHandle gives a handle it does not know to the system where there is one (Windows); the
+// others fail for a handle, window or module that is not the layer's own. What the project adds
+// of its own lives in platform/Additions.h, not here.
 //
 // Calling code writes `using namespace win;` inside its .cpp files and then reads like Win32 code.
 // <windows.h> declares the functions below in the global namespace too, so calls to them are
