@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "benchmarks/support/DiscardingWindow.h"
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/ScanMessages.h"
 #include "platform/Additions.h"
@@ -17,21 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int DeviceCount = 256;
-
-// Takes every record it is sent, and frees it.
-class TDiscardingWindow : public win::MessageTarget {
- public:
-  win::LRESULT WindowProc(win::UINT message, win::WPARAM, win::LPARAM lParam) override {
-    if (message == WM_PORT_FOUND) {
-      const std::unique_ptr<TAPort> record(reinterpret_cast<TAPort*>(lParam));
-      ++Found;
-      return 1;
-    }
-    return 0;
-  }
-  void PostToQueue(win::UINT, win::WPARAM, win::LPARAM) override {}
-  std::int64_t Found = 0;
-};
 
 void FillBench() {
   auto& bench = win::bench::UseBench();
@@ -48,7 +34,7 @@ void FillBench() {
 
 void BM_DiscoverBenchPorts(benchmark::State& state) {
   FillBench();
-  TDiscardingWindow window;
+  DiscardingWindow window;
   const win::HWND handle = win::RegisterMessageTarget(&window, false);
   Clock::duration longest{};
   std::int64_t gaps = 0;
@@ -72,11 +58,11 @@ void BM_DiscoverBenchPorts(benchmark::State& state) {
   win::UnregisterMessageTarget(handle);
   win::bench::UseBench();
 
-  if (window.Found != state.iterations() * DeviceCount) {
+  if (window.found != state.iterations() * DeviceCount) {
     state.SkipWithError("not every port was reported");
   }
-  state.SetItemsProcessed(window.Found);
-  state.counters["us_per_device"] = elapsed.count() / static_cast<double>(window.Found);
+  state.SetItemsProcessed(window.found);
+  state.counters["us_per_device"] = elapsed.count() / static_cast<double>(window.found);
   state.counters["longest_pump_gap_ms"] =
       std::chrono::duration<double, std::milli>(longest).count();
   state.counters["gaps_over_16ms"] = static_cast<double>(longGaps);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/support/DiscardingWindow.h"
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/ScanMessages.h"
 #include "platform/devices/DeviceWorldRegistry.h"
@@ -94,20 +95,6 @@ void BM_HolderSearchFakeProc(benchmark::State& state) {
   state.counters["ports"] = static_cast<double>(nodes.size());
 }
 BENCHMARK(BM_HolderSearchFakeProc)->Unit(benchmark::kMillisecond);
-
-// Frees every record discovery sends.
-class DiscardingWindow : public MessageTarget {
- public:
-  LRESULT WindowProc(UINT message, WPARAM, LPARAM lParam) override {
-    if (message == WM_PORT_FOUND) {
-      const std::unique_ptr<TAPort> record(reinterpret_cast<TAPort*>(lParam));
-      ++found;
-    }
-    return 0;
-  }
-  void PostToQueue(UINT, WPARAM, LPARAM) override {}
-  int found = 0;
-};
 
 // Discovery's whole walk over the fake machine: the device list, a busy test per port, the
 // properties; sysfs should be walked once per scan.
