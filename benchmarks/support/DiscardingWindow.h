@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "discovery/ExistingSerialPorts.h"
 #include "discovery/ScanMessages.h"
 #include "platform/Additions.h"
 
