@@ -36,6 +36,9 @@ class CommFile : public KernelObject {
   virtual BOOL PurgeComm(DWORD flags) = 0;
   virtual BOOL EscapeCommFunction(DWORD function) = 0;
   virtual BOOL GetCommModemStatus(DWORD& status) = 0;
+  // The result of an overlapped operation on this file. The default reads the layer's completion
+  // protocol; a file whose operations the system completes asks the system.
+  virtual BOOL GetOverlappedResult(OVERLAPPED& overlapped, DWORD* transferred, BOOL wait);
 
   // The name the file was opened by ("COM3"), for the call trace.
   const std::string& Name() const { return name_; }
@@ -73,6 +76,9 @@ class DeviceWorld {
   }
   // What this world knows of a port of its last device list beyond its properties.
   virtual PortFacts Facts(std::string_view /*portName*/) { return {}; }
+  // True for the world that is the system itself: LoadLibraryA then loads the system's library
+  // for a name that no built-in module has.
+  virtual bool LoadsSystemLibraries() const { return false; }
 };
 
 }  // namespace win

@@ -46,31 +46,22 @@ bool OverlappedPending(const OVERLAPPED* overlapped) {
 
 namespace {
 
-BOOL OverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
-  if (overlapped == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  // With an event the wait needs only the event: the file may already be closed.
-  if (overlapped->hEvent == nullptr && !LookupHandle(file)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  while (OverlappedPending(overlapped)) {
+BOOL ProtocolResult(OVERLAPPED& overlapped, LPDWORD transferred, BOOL wait) {
+  while (OverlappedPending(&overlapped)) {
     if (wait == FALSE) {
       SetLastError(ERROR_IO_INCOMPLETE);
       return FALSE;
     }
-    if (overlapped->hEvent == nullptr) {
+    if (overlapped.hEvent == nullptr) {
       Sleep(1);
-    } else if (WaitForSingleObject(overlapped->hEvent, kRecheckMs) == WAIT_FAILED) {
+    } else if (WaitForSingleObject(overlapped.hEvent, kRecheckMs) == WAIT_FAILED) {
       return FALSE;
     }
   }
   if (transferred != nullptr) {
-    *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+    *transferred = static_cast<DWORD>(overlapped.InternalHigh);
   }
-  const auto status = static_cast<DWORD>(StatusOf(overlapped).load(std::memory_order_acquire));
+  const auto status = static_cast<DWORD>(StatusOf(&overlapped).load(std::memory_order_acquire));
   if (status != ERROR_SUCCESS) {
     SetLastError(status);
     return FALSE;
@@ -78,15 +69,39 @@ BOOL OverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
   return TRUE;
 }
 
+BOOL OverlappedResult(KernelObject* file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+  if (overlapped == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (auto* comm = dynamic_cast<CommFile*>(file)) {
+    return comm->GetOverlappedResult(*overlapped, transferred, wait);
+  }
+  // With an event the wait needs only the event: the file may already be closed.
+  if (overlapped->hEvent == nullptr && file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return ProtocolResult(*overlapped, transferred, wait);
+}
+
 }  // namespace
 
+BOOL CommFile::GetOverlappedResult(OVERLAPPED& overlapped, DWORD* transferred, BOOL wait) {
+  return ProtocolResult(overlapped, transferred, wait);
+}
+
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
-  if (!detail::Tracing()) {
-    return OverlappedResult(file, overlapped, transferred, wait);
+  const bool tracing = detail::Tracing();
+  if (tracing) {
+    ForgetLastErrno();
   }
-  ForgetLastErrno();
-  const BOOL result = OverlappedResult(file, overlapped, transferred, wait);
-  const auto comm = std::dynamic_pointer_cast<CommFile>(LookupHandle(file));
+  const auto object = LookupHandle(file);
+  const BOOL result = OverlappedResult(object.get(), overlapped, transferred, wait);
+  if (!tracing) {
+    return result;
+  }
+  const auto* comm = dynamic_cast<const CommFile*>(object.get());
   return detail::TraceBool("GetOverlappedResult", comm ? comm->Name() : detail::HandleText(file),
                            result);
 }
