@@ -1,12 +1,14 @@
 // Message targets: HWND values are tokens of this table. A message sent from another thread than
 // the target's owner travels through the target's queue as an internal message that names a
-// waiting request; DeliverQueued runs it on the owner and releases the sender.
+// waiting request; DeliverQueued runs it on the owner and releases the sender. A window that is
+// not a target goes to the system where there is one (Windows: the application's real windows).
 
 #include <condition_variable>
 #include <map>
 #include <mutex>
 
 #include "platform/Additions.h"
+#include "platform/SystemHandles.h"
 
 namespace win {
 
@@ -14,6 +16,16 @@ namespace {
 
 // Above the 16-bit range of window messages, so no program message can collide with it.
 constexpr UINT kCrossThreadSend = 0x00010001;
+
+// Targets count up from here, far above the values of the system's windows, which fit in 32 bits.
+constexpr ULONG_PTR kFirstTarget = ULONG_PTR{1} << 40;
+
+// A window that may be the system's: neither null (which names no window here; the layer has no
+// thread queues to post to) nor a value of the targets' range, gone or not.
+bool SystemWindow(HWND window) {
+  const auto value = reinterpret_cast<ULONG_PTR>(window);
+  return value != 0 && value < kFirstTarget;
+}
 
 struct SendRequest {
   HWND window;
@@ -59,8 +71,12 @@ class MessageRegistry {
     std::unique_lock lock(mutex_);
     auto found = targets_.find(Key(window));
     if (found == targets_.end()) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return 0;
+      lock.unlock();
+      if (!SystemWindow(window)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+      }
+      return detail::SendSystemMessage(window, message, wParam, lParam);
     }
     MessageTarget* target = found->second.target;
     if (found->second.owner == GetCurrentThreadId()) {
@@ -78,15 +94,15 @@ class MessageRegistry {
     return request->result;
   }
 
-  BOOL Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // False when `window` is not a target.
+  bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     std::lock_guard lock(mutex_);
     auto found = targets_.find(Key(window));
     if (found == targets_.end()) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
+      return false;
     }
     found->second.target->PostToQueue(message, wParam, lParam);
-    return TRUE;
+    return true;
   }
 
   // Posting under the lock: a target cannot be unregistered (and go away) while it is posted to.
@@ -130,7 +146,7 @@ class MessageRegistry {
   std::map<LPARAM, std::shared_ptr<SendRequest>> requests_;
   // Headers of the broadcast: nodes of a map never move, so their addresses stay valid.
   std::map<DWORD, DEV_BROADCAST_HDR> headers_;
-  ULONG_PTR nextWindow_ = 0;
+  ULONG_PTR nextWindow_ = kFirstTarget;
   LPARAM nextRequest_ = 0;
 };
 
@@ -176,7 +192,14 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return Registry().Post(window, message, wParam, lParam);
+  if (Registry().Post(window, message, wParam, lParam)) {
+    return TRUE;
+  }
+  if (!SystemWindow(window)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return detail::PostSystemMessage(window, message, wParam, lParam);
 }
 
 void BroadcastDeviceChange(WPARAM event, DWORD deviceType) {

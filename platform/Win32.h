@@ -8,9 +8,10 @@
 // The functions declared here belong to this layer on every system: they answer the handles,
 // windows and modules that the layer hands out itself (files of a device world, message targets,
 // built-in modules) and send the device functions to the device world chosen for the process.
-// CloseHandle gives a handle it does not know to the system where there is one (Windows); the
-// others fail for a handle, window or module that is not the layer's own. What the project adds
-// of its own lives in platform/Additions.h, not here.
+// Where there is a system behind the layer (Windows), CloseHandle, the window messages and the
+// module functions give a handle, window or module they do not know to the system; the comm
+// functions never do, so a handle of the system's never reaches a device world. What the project
+// adds of its own lives in platform/Additions.h, not here.
 //
 // Calling code writes `using namespace win;` inside its .cpp files and then reads like Win32 code.
 // <windows.h> declares the functions below in the global namespace too, so calls to them are
@@ -32,8 +33,9 @@ namespace win {
 BOOL CloseHandle(HANDLE handle);
 
 // ---------------------------------------------------------------------------------------------
-// Library loading: over a registry of built-in modules for every device world that is not the
-// system itself (the bench, and this machine's ports where the system has no such library)
+// Library loading: over a registry of built-in modules. A name with no built-in module is the
+// system's library when the device world is the system itself (Windows); otherwise
+// ERROR_MOD_NOT_FOUND.
 
 HMODULE LoadLibraryA(LPCSTR fileName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
@@ -44,7 +46,7 @@ BOOL FreeLibrary(HMODULE module);
 
 // On the owning thread: runs the window procedure at once. From another thread: queues the
 // message and waits until the owning thread has run it. 0 with ERROR_INVALID_WINDOW_HANDLE
-// (1400) for an unknown window.
+// (1400) for an unknown window (on Windows: a window that is no target goes to the system).
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Queues the message on the target's queue. FALSE with ERROR_INVALID_WINDOW_HANDLE for an
 // unknown window.

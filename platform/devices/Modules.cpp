@@ -1,6 +1,8 @@
 // Library loading over the registry of built-in modules. A loaded module keeps the registered
 // instance it was loaded from, so replacing or removing a registration never breaks a module
-// handle that is still held.
+// handle that is still held. A name with no built-in module is the system's library when the
+// device world of the process is the system itself; a module handle that is not a built-in one
+// goes to the system (where there is none, it is unknown).
 
 #include <algorithm>
 #include <cctype>
@@ -9,11 +11,23 @@
 #include <mutex>
 
 #include "platform/Additions.h"
+#include "platform/SystemHandles.h"
+#include "platform/devices/DeviceWorldRegistry.h"
 #include "platform/devices/SetupApiModule.h"
 
 namespace win {
 
 namespace {
+
+// Handles of built-in modules count up from here in steps of 64 KiB. They are never on a 64 KiB
+// boundary, where the system loads its modules, so none can name a real one.
+constexpr ULONG_PTR kFirstModule = (ULONG_PTR{1} << 40) + 0x100;
+
+// A module that may be the system's: any value that is not of the built-in modules' kind.
+bool SystemModule(HMODULE module) {
+  const auto value = reinterpret_cast<ULONG_PTR>(module);
+  return value < kFirstModule || (value & 0xFFFF) != (kFirstModule & 0xFFFF);
+}
 
 std::string Folded(std::string_view name) {
   std::string folded(name);
@@ -44,6 +58,11 @@ class ModuleRegistry {
   void Unregister(const std::string& name) {
     std::lock_guard lock(mutex_);
     registered_.erase(Folded(name));
+  }
+
+  bool Knows(std::string_view name) {
+    std::lock_guard lock(mutex_);
+    return registered_.contains(Folded(name));
   }
 
   HMODULE Load(std::string_view name) {
@@ -89,7 +108,7 @@ class ModuleRegistry {
     std::lock_guard lock(mutex_);
     auto loaded = loaded_.find(reinterpret_cast<ULONG_PTR>(handle));
     if (loaded == loaded_.end()) {
-      SetLastError(ERROR_INVALID_HANDLE);
+      SetLastError(ERROR_MOD_NOT_FOUND);  // as Windows answers for a module it does not know
       return FALSE;
     }
     if (--loaded->second.references == 0) {
@@ -102,7 +121,7 @@ class ModuleRegistry {
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<const BuiltinModule>> registered_;
   std::map<ULONG_PTR, LoadedModule> loaded_;
-  ULONG_PTR nextHandle_ = 0;
+  ULONG_PTR nextHandle_ = kFirstModule;
 };
 
 ModuleRegistry& Registry() {
@@ -117,6 +136,9 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  if (!Registry().Knows(fileName) && CurrentDeviceWorld()->LoadsSystemLibraries()) {
+    return detail::LoadSystemLibrary(fileName);
+  }
   return Registry().Load(fileName);
 }
 
@@ -126,10 +148,16 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
+  if (SystemModule(module)) {
+    return detail::FindSystemProc(module, procName);
+  }
   return Registry().Find(module, procName);
 }
 
 BOOL FreeLibrary(HMODULE module) {
+  if (SystemModule(module)) {
+    return detail::FreeSystemLibrary(module);
+  }
   return Registry().Free(module);
 }
 

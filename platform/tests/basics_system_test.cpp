@@ -126,7 +126,7 @@ TEST(BasicsSystem, ModuleLoadFailures) {
 
   SetLastError(0);
   EXPECT_FALSE(win::FreeLibrary(reinterpret_cast<HMODULE>(0x1234)));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 }
 
 TEST(BasicsSystem, ModulesAreCountedAndOutliveTheirRegistration) {
@@ -150,7 +150,7 @@ TEST(BasicsSystem, ModulesAreCountedAndOutliveTheirRegistration) {
   SetLastError(0);
   EXPECT_EQ(win::GetProcAddress(first, "Answer"), nullptr);
   EXPECT_FALSE(win::FreeLibrary(first));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   EXPECT_TRUE(win::FreeLibrary(replaced));
 }
 
