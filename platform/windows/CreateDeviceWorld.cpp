@@ -1,17 +1,21 @@
-// The worlds of a Windows build: the bench. This machine's ports have no world here yet.
+// The worlds of a Windows build: the bench, and this machine's ports through the system itself.
 
 #include <stdexcept>
 
 #include "platform/bench/BenchWorld.h"
 #include "platform/devices/DeviceWorldRegistry.h"
+#include "platform/windows/WindowsWorld.h"
 
 namespace win {
 
 std::shared_ptr<DeviceWorld> CreateDeviceWorld(DeviceWorldKind kind) {
-  if (kind == DeviceWorldKind::Bench) {
-    return bench::BenchWorld::Create();
+  switch (kind) {
+    case DeviceWorldKind::Bench:
+      return bench::BenchWorld::Create();
+    case DeviceWorldKind::Host:
+      return std::make_shared<windows::WindowsWorld>();
   }
-  throw std::invalid_argument("this machine's ports have no device world in this build");
+  throw std::invalid_argument("unknown device world");
 }
 
 }  // namespace win
