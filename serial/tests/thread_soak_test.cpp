@@ -19,7 +19,20 @@ enum PullOutStep { None, BeforeWrite, AfterWrite, FromAnotherThread, AtACall, St
 
 }  // namespace
 
-using ThreadSoak = ThreadTest;
+class ThreadSoak : public ThreadTest {
+ protected:
+  // What the port saw in a cycle that went wrong: whether the write left, and the last calls,
+  // which show where the write, the echo or its hand-off stopped.
+  std::string CycleReport() const {
+    const PortState state = Bench->State("COM3");
+    std::string report = "sent \"" + state.transmitted + "\", last calls:";
+    const std::size_t first = state.calls.size() > 12 ? state.calls.size() - 12 : 0;
+    for (std::size_t i = first; i < state.calls.size(); ++i) {
+      report += " " + state.calls[i];
+    }
+    return report + "; " + std::to_string(TSpThread::LiveCount()) + " thread objects";
+  }
+};
 
 // Open, write, receive the echo, close: a thousand times, with the device pulled out at a random
 // step in most cycles. Close goes through StopThreads and CloseHandle without the 300 ms pause.
@@ -70,7 +83,7 @@ TEST_F(ThreadSoak, OpenWriteReceiveCloseWithRandomPullOuts) {
     }
     if (step == None) {
       ++cleanCycles;
-      EXPECT_EQ(received, "hello") << "cycle " << cycle;
+      EXPECT_EQ(received, "hello") << "cycle " << cycle << ": " << CycleReport();
     }
     echoedCycles += received == "hello" ? 1 : 0;
     Comm->QuickClose();
