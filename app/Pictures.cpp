@@ -1,21 +1,17 @@
 #include "app/Pictures.h"
 
 #include <QImage>
-#include <QPainter>
-#include <QString>
-#include <QSvgRenderer>
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
-// The pictures live in a static library, whose resources the linker would drop unless they are
-// registered explicitly. The macro cannot be used inside a namespace.
-static void RegisterPictureResources() {
-  Q_INIT_RESOURCE(images);
-}
+#include "app/PictureSource.h"
 
 namespace {
 
@@ -28,32 +24,54 @@ constexpr std::array<const char*, kImageListCount> kToolbarFiles = {
     "door-exit.svg", "connector.svg", "magnifier.svg", "gear.svg",
     "tick.svg",      "info.svg",      "gear-grey.svg"};
 
-// Draws an SVG picture at one size. Rows repaint often, so each drawing is kept; images, unlike
+constexpr char kApplicationIconFile[] = "talvik.svg";
+constexpr char kLogoFile[] = "logo.svg";
+constexpr QSize kLogoSize(128, 30);
+
+// The display scales Windows offers; each icon has a pixmap drawn for each, so that no scale
+// shows a blurred picture.
+constexpr std::array<double, 5> kScales = {1.0, 1.25, 1.5, 2.0, 3.0};
+
+// The sides of an icon whose smallest pixmap is `base` pixels, at every scale, without repeats.
+std::vector<int> ScaledSides(std::initializer_list<int> bases) {
+  std::vector<int> sides;
+  for (const int base : bases) {
+    for (const double scale : kScales) {
+      const int side = static_cast<int>(std::lround(base * scale));
+      if (std::find(sides.begin(), sides.end(), side) == sides.end()) {
+        sides.push_back(side);
+      }
+    }
+  }
+  return sides;
+}
+
+const std::vector<int>& ListSides() {
+  static const std::vector<int> sides = ScaledSides({16});
+  return sides;
+}
+
+const std::vector<int>& ApplicationSides() {
+  static const std::vector<int> sides = ScaledSides({16, 32, 48});
+  return sides;
+}
+
+// Draws a picture at one size. Rows repaint often, so each drawing is kept; images, unlike
 // pixmaps, may outlive the application object.
 QPixmap Render(const char* file, QSize size) {
-  static const bool registered = (RegisterPictureResources(), true);
-  (void)registered;
   static std::map<std::tuple<std::string, int, int>, QImage> drawn;
   const auto key = std::make_tuple(std::string(file), size.width(), size.height());
   auto found = drawn.find(key);
   if (found == drawn.end()) {
-    QImage image;
-    QSvgRenderer renderer(QStringLiteral(":/images/") + QString::fromLatin1(file));
-    if (renderer.isValid()) {
-      image = QImage(size, QImage::Format_ARGB32_Premultiplied);
-      image.fill(Qt::transparent);
-      QPainter painter(&image);
-      renderer.render(&painter);
-    }
-    found = drawn.emplace(key, std::move(image)).first;
+    found = drawn.emplace(key, DrawPicture(file, size)).first;
   }
   return found->second.isNull() ? QPixmap() : QPixmap::fromImage(found->second);
 }
 
 // An icon with one pixmap per size, so that each size is drawn for itself, not scaled.
-QIcon IconFrom(const char* file, std::initializer_list<int> sizes) {
+QIcon IconFrom(const char* file, const std::vector<int>& sides) {
   QIcon icon;
-  for (const int side : sizes) {
+  for (const int side : sides) {
     const QPixmap pixmap = Render(file, QSize(side, side));
     if (!pixmap.isNull()) {
       icon.addPixmap(pixmap);
@@ -66,8 +84,7 @@ QIcon ListImage(const std::array<const char*, kImageListCount>& files, int index
   if (index < 0 || index >= kImageListCount) {
     return {};
   }
-  // 32 pixels serve screens with twice the pixel density.
-  return IconFrom(files[static_cast<std::size_t>(index)], {16, 32});
+  return IconFrom(files[static_cast<std::size_t>(index)], ListSides());
 }
 
 }  // namespace
@@ -81,9 +98,39 @@ QIcon ToolbarImage(int index) {
 }
 
 QIcon ApplicationIcon() {
-  return IconFrom("talvik.svg", {16, 32, 48});
+  return IconFrom(kApplicationIconFile, ApplicationSides());
+}
+
+std::vector<int> ApplicationIconSides() {
+  return {16, 32, 48};
 }
 
 QPixmap LogoPixmap() {
-  return Render("logo.svg", QSize(128, 30));
+  return Render(kLogoFile, kLogoSize);
+}
+
+std::vector<PictureDrawing> PictureDrawings() {
+  std::vector<PictureDrawing> drawings;
+  std::vector<const char*> listFiles(kRowFiles.begin(), kRowFiles.end());
+  for (const char* file : kToolbarFiles) {
+    if (std::find(listFiles.begin(), listFiles.end(), std::string_view(file)) == listFiles.end()) {
+      listFiles.push_back(file);
+    }
+  }
+  for (const char* file : listFiles) {
+    for (const int side : ListSides()) {
+      drawings.push_back({file, QSize(side, side)});
+    }
+  }
+  for (const int side : ApplicationSides()) {
+    drawings.push_back({kApplicationIconFile, QSize(side, side)});
+  }
+  drawings.push_back({kLogoFile, kLogoSize});
+  return drawings;
+}
+
+QString PictureFileName(const char* file, QSize size) {
+  QString name = QString::fromLatin1(file);
+  name.chop(4);  // ".svg"
+  return QStringLiteral("%1-%2x%3.png").arg(name).arg(size.width()).arg(size.height());
 }

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <cstdio>
+#include <vector>
 
 #include "app/Pictures.h"
 
@@ -17,8 +18,9 @@ int main(int argc, char* argv[]) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication qt(argc, argv);
   const QIcon icon = ApplicationIcon();
-  const QList<QSize> sizes = icon.availableSizes();
-  for (const QSize& size : sizes) {
+  const std::vector<int> sides = ApplicationIconSides();
+  for (const int side : sides) {
+    const QSize size(side, side);
     const QString folder = QStringLiteral("%1/%2x%3/apps")
                                .arg(QString::fromLocal8Bit(argv[1]))
                                .arg(size.width())
@@ -29,5 +31,5 @@ int main(int argc, char* argv[]) {
       return 1;
     }
   }
-  return sizes.isEmpty() ? 1 : 0;
+  return sides.empty() ? 1 : 0;
 }
