@@ -6,10 +6,15 @@
 #include <stdexcept>
 
 std::string BenchFolder() {
-  // Installed programs sit in <prefix>/bin and the build tree mirrors that: the build copies the
-  // benches to <build>/share/talvik/benches, one level above each program's folder.
-  return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/talvik/benches")
-      .toStdString();
+  // The Windows package keeps the benches in a folder beside the programs. Installed programs
+  // sit in <prefix>/bin and the build tree mirrors that: the build copies the benches to
+  // <build>/share/talvik/benches, one level above each program's folder.
+  const QString programs = QCoreApplication::applicationDirPath();
+  const QString beside = programs + QStringLiteral("/benches");
+  if (QFileInfo(beside).isDir()) {
+    return QDir::cleanPath(beside).toStdString();
+  }
+  return QDir::cleanPath(programs + "/../share/talvik/benches").toStdString();
 }
 
 std::string FindBenchFile(const std::string& nameOrPath) {

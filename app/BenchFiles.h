@@ -6,7 +6,8 @@
 
 // The bench file that `nameOrPath` names. A path (an existing file, or any text with a "/" or
 // ending in ".json") is taken as it is; a plain name is looked up as <name>.json in the benches
-// folder beside the program (<program folder>/../share/talvik/benches). Throws
+// folder beside the program (<program folder>/benches, as the Windows package has it, or else
+// <program folder>/../share/talvik/benches, as installed on Linux and in the build tree). Throws
 // std::runtime_error, saying where it looked, when no bench has that name. Needs the
 // QCoreApplication to exist.
 std::string FindBenchFile(const std::string& nameOrPath);
