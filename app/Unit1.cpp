@@ -13,6 +13,7 @@
 #include "app/AdvancedSettingsPage.h"
 #include "app/Application.h"
 #include "app/Colors.h"
+#include "app/NativeWindowLink.h"
 #include "app/Pictures.h"
 #include "app/PortContainerFrame.h"
 #include "app/PortList.h"
@@ -123,7 +124,7 @@ TForm1::TForm1(QWidget* parent)
   }
 
   Handle_ = RegisterMessageTarget(this, true);
-  SetAdvancedSettingsParent(Handle_);
+  NativeWindow_ = std::make_unique<TNativeWindowLink>(*this, Handle_);
   RegisterAdvancedSettingsPage(this);
   FormCreate();
 }
@@ -200,7 +201,15 @@ bool TForm1::event(QEvent* event) {
     DeliverQueued(message->Message, message->WParam, message->LParam);
     return true;
   }
+  if (event->type() == QEvent::WinIdChange) {
+    NativeWindow_->WindowChanged();
+  }
   return QWidget::event(event);
+}
+
+bool TForm1::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+  return NativeWindow_->NativeEvent(eventType, message, result) ||
+         QWidget::nativeEvent(eventType, message, result);
 }
 
 LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -16,6 +16,7 @@ class QTimer;
 class QToolButton;
 class TAction;
 class TFrame2;
+class TNativeWindowLink;
 class TPortList;
 class TSpComm;
 class TSpCustomComm;
@@ -65,6 +66,7 @@ class TForm1 : public QWidget, public win::MessageTarget {
 
  protected:
   bool event(QEvent* event) override;
+  bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
  private:
   void CreateToolbar();
@@ -111,6 +113,7 @@ class TForm1 : public QWidget, public win::MessageTarget {
   QLabel* GlyphStatus1_ = nullptr;
   QTimer* Timer1_ = nullptr;
   std::unique_ptr<TSpComm> SpComm1_;
+  std::unique_ptr<TNativeWindowLink> NativeWindow_;
   QDialog* AboutForm_ = nullptr;
 
   std::unique_ptr<TPortList> PortList_;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ConsoleProgram.h"
 #include "cli/ScanCommand.h"
 
 namespace {
@@ -19,8 +20,7 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // The window is never shown: the controller runs on Qt's offscreen platform.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  SetUpConsoleProgram();
   qInstallMessageHandler(QuietQtMessages);
   const std::vector<std::string> args(argv + 1, argv + argc);
   QApplication qt(argc, argv);
