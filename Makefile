@@ -1,5 +1,5 @@
 # The two commands of the README: `make run` and `make test`. Both install what they need.
-.PHONY: run test test-asan test-tsan test-windows deps build bench package fuzz fuzz-build clean
+.PHONY: run test test-asan test-tsan windows test-windows windows-package deps build bench package fuzz fuzz-build clean
 
 deps:
 	@scripts/install-deps.sh
@@ -24,13 +24,28 @@ test-tsan: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 
-# The Qt-free layers cross-built for Windows (mingw-w64) and their tests run under Wine, headless,
-# in a Wine prefix inside build/windows. Installs the cross compiler and Wine when they are missing.
-test-windows: deps
-	@scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
-	cmake --preset windows
+# The Windows programs (talvik.exe, talvik-scan.exe, talvik-demo.exe) cross-built with mingw-w64
+# into build/windows, with a static Qt built once from Debian's source into a cache folder
+# outside the tree (scripts/build-qt-windows.sh). The Linux build draws their pictures.
+windows: build
+	@scripts/install-deps.sh g++-mingw-w64-x86-64-posix
+	qt=$$(scripts/build-qt-windows.sh) && \
+	  cmake --preset windows -DTALVIK_QT_PREFIX="$$qt" \
+	    -DTALVIK_PICTURES_TOOL="$(CURDIR)/build/default/app/talvik-pictures"
 	cmake --build --preset windows
+
+# The Windows build's tests under Wine, headless, in a Wine prefix inside build/windows.
+test-windows: windows
+	@scripts/install-deps.sh wine wine64
 	scripts/run-windows-tests.sh build/windows
+	@scripts/install-deps.sh fonts-wine
+	scripts/check-windows-programs.sh build/windows build/default
+
+# What a Windows user downloads: build/windows/Talvik-<version>-windows-x64.zip, and the
+# installer build/windows/Talvik-<version>-setup.exe.
+windows-package: windows
+	@scripts/install-deps.sh nsis
+	scripts/package-windows.sh build/windows
 
 bench: deps
 	cmake --preset release

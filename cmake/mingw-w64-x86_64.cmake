@@ -14,3 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# The Qt built for Windows (scripts/build-qt-windows.sh), when the build is given one.
+if(TALVIK_QT_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${TALVIK_QT_PREFIX})
+endif()
