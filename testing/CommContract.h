@@ -19,7 +19,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <iterator>
 #include <memory>
@@ -55,9 +54,7 @@ struct Io {
     return win::WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0;
   }
   bool Pending() const { return win::OverlappedPending(&ov); }
-  DWORD Error() const {
-    return static_cast<DWORD>(std::atomic_ref(const_cast<ULONG_PTR&>(ov.Internal)).load());
-  }
+  DWORD Error() const { return win::OverlappedError(&ov); }
   DWORD Count() const { return static_cast<DWORD>(ov.InternalHigh); }
 };
 
