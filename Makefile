@@ -27,7 +27,7 @@ test-tsan: deps
 # The Qt-free layers cross-built for Windows (mingw-w64) and their tests run under Wine, headless,
 # in a Wine prefix inside build/windows. Installs the cross compiler and Wine when they are missing.
 test-windows: deps
-	@scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64
+	@scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 locales python3
 	cmake --preset windows
 	cmake --build --preset windows
 	scripts/run-windows-tests.sh build/windows
