@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,90 @@ TEST_F(WindowsWorldTest, SystemTextsAreUtf8InAnyCodePage) {
         << "not UTF-8: code " << code << " in code page " << ::GetACP();
     EXPECT_EQ(text, expected) << "code " << code << " in code page " << ::GetACP();
   }
+}
+
+// A device of the class "Ports" registered with the system for one test, with texts beyond the
+// ANSI code page; removed again at the end.
+class RegisteredPort {
+ public:
+  RegisteredPort() : set_(::SetupDiCreateDeviceInfoList(&kPortsClass, nullptr)) {
+    data_.cbSize = sizeof data_;
+    registered_ = set_ != INVALID_HANDLE_VALUE &&
+                  ::SetupDiCreateDeviceInfoW(set_, L"Ports", &kPortsClass, nullptr, nullptr,
+                                             DICD_GENERATE_ID, &data_) &&
+                  ::SetupDiRegisterDeviceInfo(set_, &data_, 0, nullptr, nullptr, nullptr) &&
+                  Set(SPDRP_FRIENDLYNAME, std::wstring(kName) + L'\0') &&
+                  Set(SPDRP_HARDWAREID, std::wstring(kHardwareIds, std::size(kHardwareIds)));
+  }
+  ~RegisteredPort() {
+    ::SetupDiRemoveDevice(set_, &data_);
+    ::SetupDiDestroyDeviceInfoList(set_);
+  }
+  RegisteredPort(const RegisteredPort&) = delete;
+  RegisteredPort& operator=(const RegisteredPort&) = delete;
+
+  bool Registered() const { return registered_; }
+
+  static constexpr const wchar_t* kName = L"\u041f\u043e\u0440\u0442 \u2116 1 (COM9)";
+  static constexpr const char* kNameUtf8 = "\u041f\u043e\u0440\u0442 \u2116 1 (COM9)";
+  static constexpr wchar_t kHardwareIds[] = L"\u0410\0B\0";  // "А", "B" and the final NUL
+
+ private:
+  bool Set(DWORD property, const std::wstring& value) {
+    return ::SetupDiSetDeviceRegistryPropertyW(set_, &data_, property,
+                                               reinterpret_cast<const BYTE*>(value.data()),
+                                               static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+  }
+
+  HDEVINFO set_;
+  SP_DEVINFO_DATA data_{};
+  bool registered_ = false;
+};
+
+// Property texts come in UTF-8 whatever the ANSI code page, with the A entry point's contract:
+// the size asked first is the UTF-8 size, a short buffer names it, texts end in NUL(s).
+TEST_F(WindowsWorldTest, PropertyTextsAreUtf8WithTheSizesOfTheAnsiCalls) {
+  const RegisteredPort registered;
+  ASSERT_TRUE(registered.Registered()) << ::GetLastError();
+  HDEVINFO list = win::SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+  ASSERT_NE(list, INVALID_HANDLE_VALUE) << GetLastError();
+  const std::string name = std::string(RegisteredPort::kNameUtf8) + '\0';
+  const std::string ids("\xD0\x90\0B\0\0", 6);
+  bool found = false;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; !found && win::SetupDiEnumDeviceInfo(list, index, &device); ++index) {
+    DWORD type = 0;
+    DWORD required = 0;
+    EXPECT_FALSE(win::SetupDiGetDeviceRegistryPropertyA(list, &device, SPDRP_FRIENDLYNAME, &type,
+                                                        nullptr, 0, &required));
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required != name.size()) {
+      continue;
+    }
+    found = true;
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    std::vector<BYTE> text(required + 4, 0xEE);
+    DWORD again = 0;
+    EXPECT_FALSE(win::SetupDiGetDeviceRegistryPropertyA(list, &device, SPDRP_FRIENDLYNAME, &type,
+                                                        text.data(), required - 1, &again));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(again, required);
+    ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(list, &device, SPDRP_FRIENDLYNAME, &type,
+                                                       text.data(), required + 4, &again))
+        << GetLastError();
+    EXPECT_EQ(again, required);
+    EXPECT_EQ(std::string(text.begin(), text.begin() + required), name);
+    EXPECT_EQ(text[required], 0xEE) << "nothing written past the text";
+
+    ASSERT_TRUE(win::SetupDiGetDeviceRegistryPropertyA(list, &device, SPDRP_HARDWAREID, &type,
+                                                       text.data(), 0x10, &again))
+        << GetLastError();
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(std::string(text.begin(), text.begin() + again), ids);
+  }
+  EXPECT_TRUE(found) << "no device named " << RegisteredPort::kNameUtf8 << " in code page "
+                     << ::GetACP();
+  EXPECT_TRUE(win::SetupDiDestroyDeviceInfoList(list));
 }
 
 // ---------------------------------------------------------------------------------------------
