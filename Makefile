@@ -36,9 +36,8 @@ windows: build
 
 # The Windows build's tests under Wine, headless, in a Wine prefix inside build/windows.
 test-windows: windows
-	@scripts/install-deps.sh wine wine64
+	@scripts/install-deps.sh wine wine64 locales python3 fonts-wine
 	scripts/run-windows-tests.sh build/windows
-	@scripts/install-deps.sh fonts-wine
 	scripts/check-windows-programs.sh build/windows build/default
 
 # What a Windows user downloads: build/windows/Talvik-<version>-windows-x64.zip, and the

@@ -1,6 +1,9 @@
 #include "discovery/ExistingSerialPorts.h"
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
+#include <string_view>
 
 #include "discovery/DeviceHelper.h"
 #include "discovery/DeviceInfoList.h"
@@ -32,6 +35,16 @@ struct TLoadedModule {
 
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
+}
+
+// Ports of a "{...}" enumerator, and of Windows' own Bluetooth stack, whose open dials the remote
+// device and can take seconds, are never opened.
+bool Untestable(const std::string& enumerator) {
+  constexpr std::string_view kBluetooth = "BTHENUM";
+  return Contains(enumerator, "{") ||
+         std::equal(
+             enumerator.begin(), enumerator.end(), kBluetooth.begin(), kBluetooth.end(),
+             [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
 }
 
 // The present devices of the class "Ports"; null when the class is unknown.
@@ -66,7 +79,7 @@ std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index
   }
   std::int32_t type = 0;
   bool busy = true;
-  if (Contains(helper.ReadStringProperty(SPDRP_ENUMERATOR_NAME), "{")) {
+  if (Untestable(helper.ReadStringProperty(SPDRP_ENUMERATOR_NAME))) {
     type = -1;
   } else {
     busy = !CanOpenPort(ExtractPortName(name));

@@ -25,14 +25,18 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 std::size_t OpenHandleCount();
 
 // The overlapped protocol shared by every world. OVERLAPPED.Internal holds STATUS_PENDING while
-// an operation is under way, then 0 for success or the Win32 error code of its failure; it is
-// written last, atomically with release order, after InternalHigh (the count). GetOverlappedResult
-// reads it with acquire order.
+// an operation is under way, then its result in the platform's encoding: on Windows an NTSTATUS
+// as the system writes it (STATUS_CANCELLED for ERROR_OPERATION_ABORTED), elsewhere the Win32
+// error code (0 for success). It is written last, atomically with release order, after
+// InternalHigh (the count); GetOverlappedResult reads it with acquire order and answers the Win32
+// code, whoever completed the record.
 // StartOverlapped: marks the record pending and resets its event (every overlapped call does this
 // first). CompleteOverlapped: fills count and status, then sets the event. Call it exactly once.
+// OverlappedError: the Win32 code of a completed record (0 for success).
 void StartOverlapped(OVERLAPPED* overlapped);
 void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred);
 bool OverlappedPending(const OVERLAPPED* overlapped);
+DWORD OverlappedError(const OVERLAPPED* overlapped);
 
 // A world that can finish a pending overlapped operation on the thread that waits for it,
 // without a hand-off from a helper thread. While such an operation is pending its event carries

@@ -1,10 +1,12 @@
-// The overlapped completion protocol: Internal is the completion word, written last with
-// release order; readers load it with acquire order before they look at InternalHigh.
+// The overlapped completion protocol: Internal is the completion word in the platform's encoding
+// (platform/OverlappedStatus.h), written last with release order; readers load it with acquire
+// order before they look at InternalHigh.
 
 #include <atomic>
 
 #include "platform/CallTrace.h"
 #include "platform/DeviceWorld.h"
+#include "platform/OverlappedStatus.h"
 #include "platform/ThreadExitHooks.h"
 
 namespace win {
@@ -34,7 +36,7 @@ void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred) 
   // Read the event first: once the status is stored the owner may let the record go.
   HANDLE event = overlapped->hEvent;
   overlapped->InternalHigh = transferred;
-  StatusOf(overlapped).store(error, std::memory_order_release);
+  StatusOf(overlapped).store(detail::EncodeOverlappedStatus(error), std::memory_order_release);
   if (event != nullptr) {
     SetEvent(event);
   }
@@ -42,6 +44,10 @@ void CompleteOverlapped(OVERLAPPED* overlapped, DWORD error, DWORD transferred) 
 
 bool OverlappedPending(const OVERLAPPED* overlapped) {
   return StatusOf(overlapped).load(std::memory_order_acquire) == STATUS_PENDING;
+}
+
+DWORD OverlappedError(const OVERLAPPED* overlapped) {
+  return detail::DecodeOverlappedStatus(StatusOf(overlapped).load(std::memory_order_acquire));
 }
 
 namespace {
@@ -61,9 +67,9 @@ BOOL ProtocolResult(OVERLAPPED& overlapped, LPDWORD transferred, BOOL wait) {
   if (transferred != nullptr) {
     *transferred = static_cast<DWORD>(overlapped.InternalHigh);
   }
-  const auto status = static_cast<DWORD>(StatusOf(&overlapped).load(std::memory_order_acquire));
-  if (status != ERROR_SUCCESS) {
-    SetLastError(status);
+  const DWORD error = OverlappedError(&overlapped);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
     return FALSE;
   }
   return TRUE;

@@ -1,25 +1,20 @@
-#include <array>
-
 #include "platform/Additions.h"
+#include "platform/SystemErrorText.h"
 
 namespace win {
 
 std::string SysErrorMessage(DWORD code) {
-  std::array<char, 256> buffer{};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer.data(),
-                                static_cast<DWORD>(buffer.size()), nullptr);
-  if (length > buffer.size()) {
-    length = static_cast<DWORD>(buffer.size());
-  }
-  while (length > 0) {
-    const auto last = static_cast<unsigned char>(buffer[length - 1]);
+  std::string text = detail::SystemErrorText(code);
+  // Without the line end and the closing full stop. Bytes of UTF-8 sequences are never below
+  // 0x80, so a multi-byte character is never cut.
+  while (!text.empty()) {
+    const auto last = static_cast<unsigned char>(text.back());
     if (last > ' ' && last != '.') {
       break;
     }
-    --length;
+    text.pop_back();
   }
-  return std::string(buffer.data(), length);
+  return text;
 }
 
 }  // namespace win

@@ -19,6 +19,8 @@ struct HookRegistry {
   int nextId = 0;
 };
 
+thread_local bool runningHooks = false;
+
 HookRegistry& Registry() {
   static HookRegistry& registry = *new HookRegistry;  // never destroyed: see Waitable.cpp
   return registry;
@@ -43,6 +45,7 @@ void RemoveThreadExitHook(int id) {
 void detail::RunThreadExitHooks(DWORD threadId) {
   auto& registry = Registry();
   std::shared_lock lock(registry.mutex);
+  runningHooks = true;
   for (const auto& [id, hook] : registry.hooks) {
     try {
       hook(threadId);
@@ -50,6 +53,11 @@ void detail::RunThreadExitHooks(DWORD threadId) {
       HandleApplicationException(std::current_exception());
     }
   }
+  runningHooks = false;
+}
+
+bool detail::InThreadExitHooks() {
+  return runningHooks;
 }
 
 }  // namespace win

@@ -29,7 +29,12 @@ namespace win {
 // ---------------------------------------------------------------------------------------------
 // Handles
 
-// Closes any handle: events, threads and opened files (ending their pending I/O).
+// Closes any handle: events, threads and opened files (ending their pending I/O). After the close
+// every call on the file fails with ERROR_INVALID_HANDLE, also one that found the file just
+// before it, and none starts I/O. Pending reads and writes end with ERROR_OPERATION_ABORTED (on
+// Windows an event wait too). The bench and host worlds end them before CloseHandle returns; the
+// system (Windows) ends them asynchronously, soon after. Either way each record is completed
+// exactly once, its event set after its status, and the record must live until then.
 BOOL CloseHandle(HANDLE handle);
 
 // ---------------------------------------------------------------------------------------------
@@ -82,12 +87,14 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
 // FALSE with ERROR_IO_INCOMPLETE when still pending and wait is FALSE; FALSE with the operation's
-// error (ERROR_OPERATION_ABORTED for a cancelled one) when it failed.
+// Win32 error (ERROR_OPERATION_ABORTED for a cancelled one) when it failed, whoever completed
+// the record and also after the file was closed.
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait);
 // Cancels the calling thread's pending operations on the file.
 BOOL CancelIo(HANDLE file);
 // Cancels one operation (or all of the file's when overlapped is null): FALSE with
-// ERROR_NOT_FOUND when none was pending.
+// ERROR_NOT_FOUND when none was pending. As for a close: the bench and host worlds complete the
+// cancelled operation before returning, the system soon after.
 BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 
 BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status);

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Runs the Windows build's test executables under Wine, headless, in one Wine prefix inside the
 # build folder (created once), with Wine's own messages silenced. Usage: run-windows-tests.sh
-# BUILD_DIR. Exits non-zero when any test executable fails.
+# BUILD_DIR. Exits non-zero when any test executable fails or runs longer than 15 minutes.
+#
+# COM7 of the prefix is a pseudo-terminal whose far end echoes (scripts/serial-echo.py); the
+# tests find it in TALVIK_ECHO_PORT. The Windows world's tests run in Wine's Russian locale (ANSI
+# code page 1251), and with Wine looking for msports.dll beside the program first, as Windows
+# does, so that the copy planted there is found by any load that does not ask for the system's.
 set -euo pipefail
 build=$(realpath "$1")
+scripts=$(dirname "$(realpath "$0")")
 
 export WINEPREFIX="$build/wine"
 export WINEDEBUG=-all
@@ -13,11 +19,29 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 
 mkdir -p "$WINEPREFIX"
-# One server for the prefix's set-up and every executable; stopped again at the end.
+# One server for the prefix's set-up and every executable; stopped again at the end, with the
+# echoing line.
+echo_pid=
+trap '[[ -n "$echo_pid" ]] && kill "$echo_pid"; wineserver --kill' EXIT
 wineserver --persistent
-trap 'wineserver --kill' EXIT
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot --init >"$build/wineboot.log" 2>&1
+fi
+
+export TALVIK_ECHO_PORT=COM7
+python3 "$scripts/serial-echo.py" "$WINEPREFIX/dosdevices/com7" >"$build/serial-echo.log" 2>&1 &
+echo_pid=$!
+for _ in $(seq 100); do
+  [[ -s "$build/serial-echo.log" ]] && break
+  sleep 0.1
+done
+[[ -L "$WINEPREFIX/dosdevices/com7" ]] || { cat "$build/serial-echo.log" >&2; exit 1; }
+
+# The Russian locale, made into the build folder: the machine need not have it.
+russian="$build/locale/ru_RU.UTF-8"
+if [[ ! -d "$russian" ]]; then
+  mkdir -p "$build/locale"
+  localedef -i ru_RU -f UTF-8 "$russian" >"$build/locale.log" 2>&1 || [[ -d "$russian" ]]
 fi
 
 mapfile -t tests < <(find "$build" -name '*_tests.exe' -not -path "$WINEPREFIX/*" | sort)
@@ -31,7 +55,12 @@ total=0
 for test in "${tests[@]}"; do
   name=$(basename "$test" .exe)
   log="$build/$name.log"
-  if wine "$test" --gtest_brief=1 >"$log" 2>&1; then
+  environment=()
+  if [[ "$name" == platform_windows_tests ]]; then
+    environment=(LOCPATH="$build/locale" LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+      WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msports=n,b")
+  fi
+  if env "${environment[@]}" timeout 900 wine "$test" --gtest_brief=1 >"$log" 2>&1; then
     status=ok
   else
     status=FAILED

@@ -122,6 +122,28 @@ TEST_F(PortsTest, TellsBusyFreeAndUntestablePorts) {
   EXPECT_EQ(window.Posted, std::vector<UINT>{WM_PORTS_ENUMERATED});
 }
 
+// Opening a port of Windows' own Bluetooth stack dials the remote device and can take seconds:
+// such ports are untestable, as the ones of "{...}" enumerators, and are never opened.
+TEST_F(PortsTest, BluetoothPortsAreUntestableAndNeverOpened) {
+  AddPort("COM8", "Standard Serial over Bluetooth link", "BTHENUM");
+  AddPort("COM9", "Standard Serial over Bluetooth link", "bthenum");
+  AddPort("COM10", "Bluetooth Adapter Port", "BTHENUMX");
+
+  EnumerateSerialPorts(window.Handle);
+
+  ASSERT_EQ(window.Ports.size(), 3u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_TRUE(window.Ports[i]->Busy) << window.Ports[i]->FriendlyName;
+    EXPECT_EQ(window.Ports[i]->AdapterType, -1) << window.Ports[i]->FriendlyName;
+  }
+  for (const char* name : {"COM8", "COM9"}) {
+    const bench::PortState state = bench->State(name);
+    EXPECT_EQ(state.opens + state.refusedOpens, 0) << name;
+  }
+  EXPECT_FALSE(window.Ports[2]->Busy) << "only the stack's own enumerator is Bluetooth's";
+  EXPECT_EQ(bench->State("COM10").opens, 1);
+}
+
 TEST_F(PortsTest, TypesFreeUsbPortsByTheirLineLoops) {
   bench->AddDevice(UsbPort("COM1", true, true));
   bench->AddDevice(UsbPort("COM2", true, false));

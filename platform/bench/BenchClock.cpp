@@ -1,5 +1,6 @@
 #include "platform/bench/BenchClock.h"
 
+#include "platform/ThreadExitHooks.h"
 #include "platform/bench/BenchTimerSlack.h"
 
 namespace win::bench {
@@ -15,9 +16,10 @@ BenchClock::~BenchClock() {
     state_->actions.clear();
   }
   state_->wake.notify_all();
-  // The last owner may be an action running on the clock's own thread; the thread keeps its
-  // own reference to the state and ends by itself then.
-  if (thread_.get_id() == std::this_thread::get_id()) {
+  // The last owner may be an action running on the clock's own thread, or a thread-exit hook,
+  // which must not wait for a thread to end; the thread keeps its own reference to the state and
+  // ends by itself then.
+  if (thread_.get_id() == std::this_thread::get_id() || detail::InThreadExitHooks()) {
     thread_.detach();
   } else {
     thread_.join();

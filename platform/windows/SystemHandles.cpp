@@ -18,8 +18,10 @@ BOOL PostSystemMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   return ::PostMessageA(window, message, wParam, lParam);
 }
 
+// From the system's folder only: a library of the same name beside the program, or anywhere on
+// the search path, is never loaded in its place.
 HMODULE LoadSystemLibrary(LPCSTR fileName) {
-  return ::LoadLibraryA(fileName);
+  return ::LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 FARPROC FindSystemProc(HMODULE module, LPCSTR procName) {

@@ -1,86 +1,144 @@
 #include "platform/windows/WindowsCommFile.h"
 
+#include <mutex>
+
 namespace win::windows {
 
-WindowsCommFile::WindowsCommFile(HANDLE system) : system_(system) {}
+WindowsCommFile::WindowsCommFile(HANDLE system, bool overlapped)
+    : system_(system), overlapped_(overlapped) {}
 
 WindowsCommFile::~WindowsCommFile() {
   ::CloseHandle(system_);
 }
 
 void WindowsCommFile::OnClose() {
+  // Exclusive: a call that passed its check has started, or will see the file closed.
+  std::lock_guard lock(gate_);
+  closed_ = true;
   ::CancelIoEx(system_, nullptr);
 }
 
+template <class Call>
+BOOL WindowsCommFile::Start(Call call) {
+  std::shared_lock lock(gate_);
+  if (closed_) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return call(system_);
+}
+
+template <class Call>
+BOOL WindowsCommFile::Transfer(DWORD* transferred, OVERLAPPED* overlapped, Call call) {
+  if (overlapped_) {
+    return Start([&](HANDLE file) { return call(file, transferred, overlapped); });
+  }
+  // The real handle is overlapped: a blocking call is an overlapped one and a wait for it, which
+  // the close can cancel.
+  OVERLAPPED own{};
+  OVERLAPPED* record = overlapped != nullptr ? overlapped : &own;
+  HANDLE event = nullptr;
+  if (record == &own) {
+    event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+      return FALSE;
+    }
+    own.hEvent = event;
+  }
+  DWORD count = 0;
+  BOOL result = Start([&](HANDLE file) { return call(file, &count, record); });
+  if (result == FALSE && ::GetLastError() == ERROR_IO_PENDING) {
+    result = ::GetOverlappedResult(system_, record, &count, TRUE);
+  }
+  const DWORD error = ::GetLastError();
+  if (event != nullptr) {
+    ::CloseHandle(event);
+  }
+  if (transferred != nullptr) {
+    *transferred = count;
+  }
+  ::SetLastError(error);
+  return result;
+}
+
 BOOL WindowsCommFile::GetCommState(DCB& dcb) {
-  return ::GetCommState(system_, &dcb);
+  return Start([&](HANDLE file) { return ::GetCommState(file, &dcb); });
 }
 
 BOOL WindowsCommFile::SetCommState(const DCB& dcb) {
   DCB copy = dcb;
-  return ::SetCommState(system_, &copy);
+  return Start([&](HANDLE file) { return ::SetCommState(file, &copy); });
 }
 
 BOOL WindowsCommFile::SetupComm(DWORD inQueue, DWORD outQueue) {
-  return ::SetupComm(system_, inQueue, outQueue);
+  return Start([&](HANDLE file) { return ::SetupComm(file, inQueue, outQueue); });
 }
 
 BOOL WindowsCommFile::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
-  return ::GetCommTimeouts(system_, &timeouts);
+  return Start([&](HANDLE file) { return ::GetCommTimeouts(file, &timeouts); });
 }
 
 BOOL WindowsCommFile::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   COMMTIMEOUTS copy = timeouts;
-  return ::SetCommTimeouts(system_, &copy);
+  return Start([&](HANDLE file) { return ::SetCommTimeouts(file, &copy); });
 }
 
 BOOL WindowsCommFile::GetCommMask(DWORD& mask) {
-  return ::GetCommMask(system_, &mask);
+  return Start([&](HANDLE file) { return ::GetCommMask(file, &mask); });
 }
 
 BOOL WindowsCommFile::SetCommMask(DWORD mask) {
-  return ::SetCommMask(system_, mask);
+  return Start([&](HANDLE file) { return ::SetCommMask(file, mask); });
 }
 
 BOOL WindowsCommFile::WaitCommEvent(DWORD* mask, OVERLAPPED* overlapped) {
-  return ::WaitCommEvent(system_, mask, overlapped);
+  return Transfer(nullptr, overlapped, [&](HANDLE file, DWORD*, OVERLAPPED* record) {
+    return ::WaitCommEvent(file, mask, record);
+  });
 }
 
 BOOL WindowsCommFile::ReadFile(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped) {
-  return ::ReadFile(system_, buffer, toRead, read, overlapped);
+  return Transfer(read, overlapped, [&](HANDLE file, DWORD* count, OVERLAPPED* record) {
+    return ::ReadFile(file, buffer, toRead, count, record);
+  });
 }
 
 BOOL WindowsCommFile::WriteFile(const void* buffer, DWORD toWrite, DWORD* written,
                                 OVERLAPPED* overlapped) {
-  return ::WriteFile(system_, buffer, toWrite, written, overlapped);
+  return Transfer(written, overlapped, [&](HANDLE file, DWORD* count, OVERLAPPED* record) {
+    return ::WriteFile(file, buffer, toWrite, count, record);
+  });
 }
 
 BOOL WindowsCommFile::CancelIo(OVERLAPPED* overlapped, DWORD threadId) {
   // The system cancels the calling thread's operations, one operation, or all of the file's.
-  if (overlapped == nullptr && threadId == ::GetCurrentThreadId()) {
-    return ::CancelIo(system_);
-  }
-  return ::CancelIoEx(system_, overlapped);
+  return Start([&](HANDLE file) {
+    if (overlapped == nullptr && threadId == ::GetCurrentThreadId()) {
+      return ::CancelIo(file);
+    }
+    return ::CancelIoEx(file, overlapped);
+  });
 }
 
 BOOL WindowsCommFile::ClearCommError(DWORD* errors, COMSTAT* status) {
-  return ::ClearCommError(system_, errors, status);
+  return Start([&](HANDLE file) { return ::ClearCommError(file, errors, status); });
 }
 
 BOOL WindowsCommFile::PurgeComm(DWORD flags) {
-  return ::PurgeComm(system_, flags);
+  return Start([&](HANDLE file) { return ::PurgeComm(file, flags); });
 }
 
 BOOL WindowsCommFile::EscapeCommFunction(DWORD function) {
-  return ::EscapeCommFunction(system_, function);
+  return Start([&](HANDLE file) { return ::EscapeCommFunction(file, function); });
 }
 
 BOOL WindowsCommFile::GetCommModemStatus(DWORD& status) {
-  return ::GetCommModemStatus(system_, &status);
+  return Start([&](HANDLE file) { return ::GetCommModemStatus(file, &status); });
 }
 
 BOOL WindowsCommFile::GetOverlappedResult(OVERLAPPED& overlapped, DWORD* transferred, BOOL wait) {
-  // The system keeps its own status words in the record; only it can read them.
+  // The system keeps its own status words in the record; only it can read them. This starts
+  // nothing, so it may wait, and it answers after a close as well.
   DWORD count = 0;
   const BOOL result = ::GetOverlappedResult(system_, &overlapped, &count, wait);
   if (transferred != nullptr) {

@@ -3,20 +3,27 @@
 // call goes to the system with the real handle, which never leaves this object; overlapped
 // operations are the system's, completed by the system in the caller's OVERLAPPED.
 
+#include <shared_mutex>
+
 #include "platform/DeviceWorld.h"
 
 namespace win::windows {
 
 class WindowsCommFile final : public CommFile {
  public:
-  // Takes ownership of `system`, an opened handle of a serial device.
-  explicit WindowsCommFile(HANDLE system);
+  // Takes ownership of `system`, an opened handle of a serial device, opened for overlapped I/O
+  // always. `overlapped` says whether the caller asked for it; without it reads, writes and event
+  // waits block until done, as on a handle opened without FILE_FLAG_OVERLAPPED.
+  WindowsCommFile(HANDLE system, bool overlapped);
   ~WindowsCommFile() override;
   WindowsCommFile(const WindowsCommFile&) = delete;
   WindowsCommFile& operator=(const WindowsCommFile&) = delete;
 
-  // Ends what is pending at once. The real handle is closed when the last call that still uses
-  // it has returned, so no other thread's call meets a closed or reused handle.
+  // Cancels everything pending; every later call fails with ERROR_INVALID_HANDLE, and no call
+  // that began before starts anything in the system after the cancel. The system completes the
+  // cancelled operations soon after, not always before this returns. The real handle is closed
+  // when the last call that still uses it has returned, so no other thread's call meets a closed
+  // or reused handle.
   void OnClose() override;
 
   BOOL GetCommState(DCB& dcb) override;
@@ -38,7 +45,19 @@ class WindowsCommFile final : public CommFile {
   BOOL GetOverlappedResult(OVERLAPPED& overlapped, DWORD* transferred, BOOL wait) override;
 
  private:
+  // Runs `call` with the real handle unless the file is closed, holding the gate shared so that
+  // the close waits until it has returned. Never holds the gate across a blocking wait.
+  template <class Call>
+  BOOL Start(Call call);
+  // An I/O call: started under the gate; on a handle the caller opened without
+  // FILE_FLAG_OVERLAPPED, then waited for outside it.
+  template <class Call>
+  BOOL Transfer(DWORD* transferred, OVERLAPPED* overlapped, Call call);
+
   HANDLE system_;
+  bool overlapped_;
+  std::shared_mutex gate_;
+  bool closed_ = false;
 };
 
 }  // namespace win::windows

@@ -1,8 +1,11 @@
 #include "platform/windows/WindowsWorld.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "platform/SystemHandles.h"
+#include "platform/windows/Utf8.h"
 #include "platform/windows/WindowsCommFile.h"
 
 namespace win::windows {
@@ -20,10 +23,34 @@ bool PlainDeviceName(std::string_view name) {
          });
 }
 
-// A serial port is a character device with the communications properties of one.
+// A serial port is a device with the communications properties of one. Its file type is no
+// sign: vendor and virtual drivers may call their device anything.
 bool IsSerialPort(HANDLE file) {
   COMMPROP properties{};
-  return ::GetFileType(file) == FILE_TYPE_CHAR && ::GetCommProperties(file, &properties) != FALSE;
+  return ::GetCommProperties(file, &properties) != FALSE;
+}
+
+bool IsText(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// A property value as the A entry point gives it: texts in the program's encoding (UTF-8), a
+// text ended by one NUL, a multi-text by two; other values as they are.
+std::string AnsiStyle(DWORD type, const std::vector<BYTE>& value) {
+  if (!IsText(type)) {
+    return std::string(value.begin(), value.end());
+  }
+  std::wstring wide(value.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(wide.data(), value.data(), wide.size() * sizeof(wchar_t));
+  while (!wide.empty() && wide.back() == L'\0') {
+    wide.pop_back();
+  }
+  std::string text = windows::Utf8FromWide(wide);
+  text.push_back('\0');
+  if (type == REG_MULTI_SZ) {
+    text.push_back('\0');
+  }
+  return text;
 }
 
 template <class Function>
@@ -36,15 +63,15 @@ void Bind(HMODULE library, const char* name, Function& function, DWORD& error) {
 
 }  // namespace
 
-WindowsWorld::WindowsWorld() : library_(::LoadLibraryA("SetupApi.dll")) {
+WindowsWorld::WindowsWorld() : library_(detail::LoadSystemLibrary("SetupApi.dll")) {
   if (library_ == nullptr) {
     bindError_ = ::GetLastError();
     return;
   }
-  Bind(library_, "SetupDiClassGuidsFromNameA", api_.classGuidsFromName, bindError_);
-  Bind(library_, "SetupDiGetClassDevsA", api_.getClassDevs, bindError_);
+  Bind(library_, "SetupDiClassGuidsFromNameW", api_.classGuidsFromName, bindError_);
+  Bind(library_, "SetupDiGetClassDevsW", api_.getClassDevs, bindError_);
   Bind(library_, "SetupDiEnumDeviceInfo", api_.enumDeviceInfo, bindError_);
-  Bind(library_, "SetupDiGetDeviceRegistryPropertyA", api_.getDeviceRegistryProperty, bindError_);
+  Bind(library_, "SetupDiGetDeviceRegistryPropertyW", api_.getDeviceRegistryProperty, bindError_);
   Bind(library_, "SetupDiDestroyDeviceInfoList", api_.destroyDeviceInfoList, bindError_);
 }
 
@@ -66,8 +93,10 @@ std::shared_ptr<CommFile> WindowsWorld::OpenComm(std::string_view path, DWORD ac
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
-  const std::string device = "\\\\.\\" + std::string(path);
-  HANDLE file = ::CreateFileA(device.c_str(), access, share, nullptr, creation, flags, nullptr);
+  // Always overlapped in the system, so that the close can cancel a blocking call.
+  const std::wstring device = L"\\\\.\\" + windows::WideFromUtf8(path);
+  HANDLE file = ::CreateFileW(device.c_str(), access, share, nullptr, creation,
+                              flags | FILE_FLAG_OVERLAPPED, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = ::GetLastError();
     return nullptr;
@@ -77,7 +106,7 @@ std::shared_ptr<CommFile> WindowsWorld::OpenComm(std::string_view path, DWORD ac
     error = ERROR_FILE_NOT_FOUND;
     return nullptr;
   }
-  return std::make_shared<WindowsCommFile>(file);
+  return std::make_shared<WindowsCommFile>(file, (flags & FILE_FLAG_OVERLAPPED) != 0);
 }
 
 bool WindowsWorld::Bound() const {
@@ -98,14 +127,23 @@ bool WindowsWorld::Knows(HDEVINFO list) {
 }
 
 BOOL WindowsWorld::ClassGuidsFromName(PCSTR className, GUID* guids, DWORD size, DWORD* required) {
-  return Bound() ? api_.classGuidsFromName(className, guids, size, required) : FALSE;
+  if (!Bound()) {
+    return FALSE;
+  }
+  if (className == nullptr) {
+    return api_.classGuidsFromName(nullptr, guids, size, required);
+  }
+  return api_.classGuidsFromName(windows::WideFromUtf8(className).c_str(), guids, size, required);
 }
 
 HDEVINFO WindowsWorld::GetClassDevs(const GUID* classGuid, PCSTR enumerator, DWORD flags) {
   if (!Bound()) {
     return INVALID_HANDLE_VALUE;
   }
-  HDEVINFO list = api_.getClassDevs(classGuid, enumerator, nullptr, flags);
+  const std::wstring wideEnumerator =
+      enumerator != nullptr ? windows::WideFromUtf8(enumerator) : std::wstring();
+  HDEVINFO list = api_.getClassDevs(
+      classGuid, enumerator != nullptr ? wideEnumerator.c_str() : nullptr, nullptr, flags);
   if (list != INVALID_HANDLE_VALUE) {
     std::lock_guard lock(mutex_);
     lists_.insert(list);
@@ -123,7 +161,42 @@ BOOL WindowsWorld::GetDeviceRegistryProperty(HDEVINFO list, SP_DEVINFO_DATA* dat
   if (!Bound() || !Knows(list)) {
     return FALSE;
   }
-  return api_.getDeviceRegistryProperty(list, data, property, type, buffer, size, required);
+  // The value in UTF-16 from the system: its size first, then the value, again if it grew.
+  DWORD valueType = 0;
+  DWORD valueSize = 0;
+  std::vector<BYTE> value;
+  while (!api_.getDeviceRegistryProperty(list, data, property, &valueType, value.data(),
+                                         static_cast<DWORD>(value.size()), &valueSize)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER || valueSize <= value.size()) {
+      // A missing property, or no size named (Wine, for some properties): as the system said.
+      if (error == ERROR_INSUFFICIENT_BUFFER) {
+        if (type != nullptr) {
+          *type = valueType;
+        }
+        if (required != nullptr) {
+          *required = 0;
+        }
+      }
+      return FALSE;
+    }
+    value.resize(valueSize);
+  }
+  value.resize(valueSize);
+  const std::string answer = AnsiStyle(valueType, value);
+  const auto answerSize = static_cast<DWORD>(answer.size());
+  if (type != nullptr) {
+    *type = valueType;
+  }
+  if (required != nullptr) {
+    *required = answerSize;
+  }
+  if (buffer == nullptr || size < answerSize) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(buffer, answer.data(), answer.size());
+  return TRUE;
 }
 
 BOOL WindowsWorld::DestroyDeviceInfoList(HDEVINFO list) {

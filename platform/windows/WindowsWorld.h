@@ -1,9 +1,11 @@
 #pragma once
 // WindowsWorld: the device world that is the system itself. Ports are opened with the system's
-// CreateFileA, and the device-setup calls go to the system's "SetupApi.dll", loaded by name as
-// the discovery code loads it. Lists and files of this world never reach another world, and no
-// other world's handle reaches the system: the world answers only the lists it made, and its
-// files live behind handles of the layer's table.
+// CreateFileW, and the device-setup calls go to the system's "SetupApi.dll", loaded from the
+// system's folder. Texts cross in UTF-16 and are UTF-8 on this side: property values keep the
+// contract of the A entry points (sizes in UTF-8 bytes, texts NUL-terminated,
+// ERROR_INSUFFICIENT_BUFFER with the size needed). Lists and files of this world never reach
+// another world, and no other world's handle reaches the system: the world answers only the lists
+// it made, and its files live behind handles of the layer's table.
 
 #include <mutex>
 #include <set>
@@ -19,8 +21,9 @@ class WindowsWorld final : public DeviceWorld {
   WindowsWorld(const WindowsWorld&) = delete;
   WindowsWorld& operator=(const WindowsWorld&) = delete;
 
-  // Opens "\\.\<path>" when `path` is a plain device name and the device is a serial port.
-  // Anything else (a drive, a path, a file) fails with ERROR_FILE_NOT_FOUND.
+  // Opens "\\.\<path>" when `path` is a plain device name and the device has the
+  // communications properties of a serial port, whatever its file type. Anything else (a drive,
+  // a path, a file) fails with ERROR_FILE_NOT_FOUND.
   std::shared_ptr<CommFile> OpenComm(std::string_view path, DWORD access, DWORD share,
                                      DWORD creation, DWORD flags, DWORD& error) override;
 
@@ -37,10 +40,10 @@ class WindowsWorld final : public DeviceWorld {
 
  private:
   struct SetupApi {
-    decltype(&::SetupDiClassGuidsFromNameA) classGuidsFromName = nullptr;
-    decltype(&::SetupDiGetClassDevsA) getClassDevs = nullptr;
+    decltype(&::SetupDiClassGuidsFromNameW) classGuidsFromName = nullptr;
+    decltype(&::SetupDiGetClassDevsW) getClassDevs = nullptr;
     decltype(&::SetupDiEnumDeviceInfo) enumDeviceInfo = nullptr;
-    decltype(&::SetupDiGetDeviceRegistryPropertyA) getDeviceRegistryProperty = nullptr;
+    decltype(&::SetupDiGetDeviceRegistryPropertyW) getDeviceRegistryProperty = nullptr;
     decltype(&::SetupDiDestroyDeviceInfoList) destroyDeviceInfoList = nullptr;
   };
 

@@ -270,7 +270,7 @@ TEST_F(BenchDevicesTest, PullOutAtAChosenCall) {
   EXPECT_FALSE(win::EscapeCommFunction(port.get(), SETDTR));
   EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
   ASSERT_TRUE(io.Signalled(1000));
-  EXPECT_EQ(io.ov.Internal, ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(win::OverlappedError(&io.ov), ERROR_OPERATION_ABORTED);
   EXPECT_EQ(mask, 0u);
 
   DWORD status = 0;
@@ -310,7 +310,7 @@ TEST_F(BenchDevicesTest, PullOutOnOpenAndBroadcastsOnAddAndReset) {
   ASSERT_FALSE(win::ReadFile(open.get(), buffer, 1, &count, &io.ov));
   bench.Reset();  // silent, but the pending read ends
   ASSERT_TRUE(io.Signalled(1000));
-  EXPECT_EQ(io.ov.Internal, ERROR_OPERATION_ABORTED);
+  EXPECT_EQ(win::OverlappedError(&io.ov), ERROR_OPERATION_ABORTED);
   EXPECT_FALSE(win::PurgeComm(open.get(), PURGE_RXCLEAR));
   EXPECT_EQ(GetLastError(), ERROR_BAD_COMMAND);
 

@@ -1,7 +1,10 @@
 // The line model of a bench port: reads, writes, time limits, purges and cancellation.
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 
+#include "platform/bench/BenchClock.h"
 #include "testing/BenchTestSupport.h"
 
 namespace bench_test {
@@ -142,6 +145,39 @@ TEST_F(BenchLineTest, InputOverflowAndWriteLimit) {
     return win::ClearCommError(port.get(), nullptr, &status) && status.cbOutQue == 0;
   }));
   EXPECT_EQ(bench.State("COM3").transmitted, std::string("0123456789").substr(0, count));
+}
+
+// A thread-exit hook that drops the last reference to a clock: on Windows the hooks run under the
+// loader lock, where joining the clock's thread would never return (the clock's thread needs that
+// lock to end). The ending thread must end all the same.
+TEST(BenchClockTest, AnEndingThreadThatDropsTheLastClockEnds) {
+  struct Job {
+    std::unique_ptr<win::bench::BenchClock> clock = std::make_unique<win::bench::BenchClock>();
+    std::atomic<DWORD> threadId{0};
+    std::atomic<bool> ticked{false};
+  } job;
+  // The clock's thread is running before the test begins.
+  job.clock->Schedule(win::bench::BenchClock::Now(), [&job] { job.ticked = true; });
+  while (!job.ticked) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const int hook = AddThreadExitHook([&job](DWORD threadId) {
+    if (threadId == job.threadId) {
+      job.clock.reset();
+    }
+  });
+  HANDLE thread = win::CreateThread(
+      nullptr, 0,
+      [](LPVOID parameter) -> DWORD {
+        static_cast<Job*>(parameter)->threadId = win::GetCurrentThreadId();
+        return 0;
+      },
+      &job, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(win::WaitForSingleObject(thread, 20000), WAIT_OBJECT_0) << "the thread never ended";
+  win::CloseHandle(thread);
+  RemoveThreadExitHook(hook);
+  EXPECT_EQ(job.clock, nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+// Windows: the completion word is an NTSTATUS, as the system writes it. A cancelled operation
+// is STATUS_CANCELLED; any other Win32 code is carried in the NTSTATUS_FROM_WIN32 form
+// (0x8007xxxx), which the system's RtlNtStatusToDosError reads back as the code.
+
+#include <winternl.h>
+
+#include "platform/OverlappedStatus.h"
+
+namespace win::detail {
+
+namespace {
+
+constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+constexpr ULONG_PTR kFromWin32 = 0x80070000;
+
+}  // namespace
+
+ULONG_PTR EncodeOverlappedStatus(DWORD error) {
+  if (error == NO_ERROR) {
+    return 0;
+  }
+  if (error == ERROR_OPERATION_ABORTED) {
+    return kStatusCancelled;
+  }
+  return kFromWin32 | (error & 0xFFFF);
+}
+
+DWORD DecodeOverlappedStatus(ULONG_PTR status) {
+  return status == 0 ? NO_ERROR : ::RtlNtStatusToDosError(static_cast<NTSTATUS>(status));
+}
+
+}  // namespace win::detail
