@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the Windows build's test executables under Wine, headless, in one Wine prefix inside the
+# Runs the Windows build's test executables under Wine, in a virtual display, in one Wine prefix inside the
 # build folder (created once), with Wine's own messages silenced. Usage: run-windows-tests.sh
 # BUILD_DIR. Exits non-zero when any test executable fails or runs longer than 15 minutes.
 #
@@ -8,15 +8,20 @@
 # code page 1251), and with Wine looking for msports.dll beside the program first, as Windows
 # does, so that the copy planted there is found by any load that does not ask for the system's.
 set -euo pipefail
+# Wine's desktop process, which every program of the prefix shares, needs a display for the real
+# windows some programs make: the whole run gets a virtual one (Xvfb).
+if [[ -z "${TALVIK_WINE_XVFB:-}" ]]; then
+  exec env TALVIK_WINE_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 build=$(realpath "$1")
 scripts=$(dirname "$(realpath "$0")")
 
 export WINEPREFIX="$build/wine"
 export WINEDEBUG=-all
 export WINEARCH=win64
-# No Mono or Gecko installers, no desktop: the tests are console programs.
+# No Mono or Gecko installers, no menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
+unset WAYLAND_DISPLAY
 
 mkdir -p "$WINEPREFIX"
 # One server for the prefix's set-up and every executable; stopped again at the end, with the
