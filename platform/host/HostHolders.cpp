@@ -139,9 +139,13 @@ void Search(int proc, const std::vector<pid_t>& pids, std::size_t begin, std::si
         if (readlinkat(fds, descriptor->d_name, link, 1) != 1 || link[0] != '/') {
           continue;  // ".", "..", sockets, pipes, anonymous inodes
         }
-        struct stat file {};
-        if (fstatat(fds, descriptor->d_name, &file, 0) == 0 && S_ISCHR(file.st_mode)) {
-          OfferDevice(targets, found, file.st_rdev, Kind::Open, pid);
+        // Cached attributes are enough for the type and device number, and never wait for a
+        // network file system's server.
+        struct statx file {};
+        if (statx(fds, descriptor->d_name, AT_STATX_DONT_SYNC, STATX_TYPE, &file) == 0 &&
+            S_ISCHR(file.stx_mode)) {
+          OfferDevice(targets, found, makedev(file.stx_rdev_major, file.stx_rdev_minor), Kind::Open,
+                      pid);
         }
       }
       // A read that left room for more entries was the last.
