@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -19,12 +20,14 @@ namespace win::host {
 namespace {
 
 // The paths of the lock files held, where a signal handler can read them: a slot is free (0),
-// being filled (1), or names a lock file (2). Threads change and look at the table under
-// `tableMutex`; a signal handler only reads it.
+// being filled (1), or names a lock file (2) of the process `owner` (a child made by fork() sees
+// the table but owns none of them). Threads change and look at the table under `tableMutex`; a
+// signal handler only reads it.
 constexpr int kSlots = 64;
 constexpr std::size_t kSlotPath = 512;
 struct Slot {
   std::atomic<int> state{0};
+  std::atomic<pid_t> owner{0};
   char path[kSlotPath];
 };
 Slot slots[kSlots];
@@ -39,6 +42,7 @@ int Register(const std::string& path) {
     int expected = 0;
     if (slots[i].state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
       std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
+      slots[i].owner.store(getpid(), std::memory_order_relaxed);
       slots[i].state.store(2, std::memory_order_release);
       return i;
     }
@@ -119,8 +123,10 @@ HostOwnLock::~HostOwnLock() {
 
 bool OwnsLockFile(const std::string& path) {
   std::lock_guard lock(tableMutex);
+  const pid_t self = getpid();
   for (const auto& slot : slots) {
     if (slot.state.load(std::memory_order_acquire) == 2 &&
+        slot.owner.load(std::memory_order_relaxed) == self &&
         std::strncmp(slot.path, path.c_str(), kSlotPath) == 0) {
       return true;
     }
@@ -129,8 +135,10 @@ bool OwnsLockFile(const std::string& path) {
 }
 
 void RemoveOwnLockFiles() noexcept {
+  const pid_t self = getpid();
   for (auto& slot : slots) {
-    if (slot.state.load(std::memory_order_acquire) == 2) {
+    if (slot.state.load(std::memory_order_acquire) == 2 &&
+        slot.owner.load(std::memory_order_relaxed) == self) {
       unlink(slot.path);
     }
   }
@@ -151,6 +159,7 @@ void InstallLockFileSignalHandlers() {
       action.sa_flags = SA_RESETHAND;
       sigaction(signal, &action, nullptr);
     }
+    std::atexit(RemoveOwnLockFiles);  // a program that exits with a port still open
   });
 }
 

@@ -2,7 +2,8 @@
 // HostOwnLock: the lock file "LCK..<node>" that Talvik owns in the system's lock directory while
 // it holds a port, as well-behaved serial programs do: created exclusively, mode 0644, the pid as
 // ten characters right-aligned and a line end. It goes with the object on every way out; a signal
-// that ends the process removes it too (RemoveOwnLockFiles, InstallLockFileSignalHandlers).
+// that ends the process, or an exit with the port still open, removes it too
+// (RemoveOwnLockFiles, InstallLockFileSignalHandlers).
 
 #include <sys/types.h>
 
@@ -47,7 +48,8 @@ bool OwnsLockFile(const std::string& path);
 void RemoveOwnLockFiles() noexcept;
 
 // For SIGINT, SIGTERM and SIGHUP, where their action is still the default: a handler that removes
-// the lock files and then ends the process as the signal would have. Once per process.
+// the lock files and then ends the process as the signal would have; and the same removal at
+// exit. Once per process.
 void InstallLockFileSignalHandlers();
 
 }  // namespace win::host

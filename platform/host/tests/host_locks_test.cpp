@@ -30,6 +30,7 @@
 #include <string>
 
 #include "platform/host/HostLockFile.h"
+#include "platform/host/HostOwnLock.h"
 #include "platform/host/HostWorld.h"
 #include "testing/HostFakeTree.h"
 #include "testing/HostPty.h"
@@ -349,16 +350,30 @@ TEST_F(HostLocksTest, OurLockFileLivesWithTheOpenAndOthersInEveryFormHoldThePort
   EXPECT_EQ(file.st_mode & 0777, 0644u);
   EXPECT_EQ(TryOpen(usbPort), ERROR_ACCESS_DENIED);
 
-  // A SIGTERM of a process that holds the lock removes it before the process ends.
-  const pid_t ended = fork();
-  if (ended == 0) {
+  held->OnClose();
+  EXPECT_FALSE(std::filesystem::exists(lock));
+
+  // A SIGTERM of a process that holds a lock removes it before the process ends; a child that
+  // ends removes none of its parent's.
+  const std::string dir = tree.Lock().string();
+  Holder ended(
+      [&] { return HostOwnLock::Take(dir, "ttyUSB9", "/proc").lock.release() != nullptr; });
+  ASSERT_TRUE(ended.Holding());
+  EXPECT_EQ(ReadFile(tree.Lock() / "LCK..ttyUSB9"), LockText(ended.Pid()));
+  kill(ended.Pid(), SIGTERM);
+  int status = 0;
+  waitpid(ended.Pid(), &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_FALSE(std::filesystem::exists(tree.Lock() / "LCK..ttyUSB9"));
+  held = world->OpenComm(usbPort, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0, error);
+  ASSERT_TRUE(held);
+  const pid_t child = fork();
+  if (child == 0) {
     raise(SIGTERM);
     _exit(0);
   }
-  int status = 0;
-  waitpid(ended, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_FALSE(std::filesystem::exists(lock));
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(ReadFile(lock), LockText(getpid()));
   held->OnClose();
   WriteLock("LCK..ttyUSB0", getpid());  // left by an earlier process of our pid: stale
   EXPECT_EQ(TryOpen(usbPort), 0u);
