@@ -1,14 +1,23 @@
 // The host world: the search for port holders over a fake /proc of 2,000 processes, a full
-// discovery scan of a fake sysfs of 64 ports (with the number of sysfs walks it makes), and an
-// echo round trip on a pty pair through the raw comm calls (WriteFile "U", the far end echoes
-// it, the overlapped ReadFile completes), reported as p50 / p99 in microseconds.
+// discovery scan of a fake sysfs of 64 ports (with the number of sysfs and /proc walks it
+// makes), the search on this machine's real /proc with 1,000 extra processes of 40 descriptors
+// each, side by side with fuser (psmisc) on one node, both as a whole talvik-scan run and as the
+// host world's walk alone, and an echo round trip on a pty pair through the raw comm calls
+// (WriteFile "U", the far end echoes it, the overlapped ReadFile completes), reported as p50 /
+// p99 in microseconds.
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +34,7 @@
 namespace {
 
 using namespace win;
+using win::host::HostPaths;
 using win::host::HostWorld;
 using win::host::testing::FakeHostTree;
 using win::host::testing::Pty;
@@ -42,8 +52,9 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& samples) {
   state.counters["p99_us"] = at(0.99);
 }
 
-// A fake sysfs of 64 ports (32 native, 32 USB; no node in /dev, so every busy test fails at
-// once) and a fake /proc of 2,000 processes with 20 open files each, one of which holds a port.
+// A fake sysfs of 64 ports (32 native, 32 USB; only ttyUSB7 has a node in /dev, a pty, so every
+// other busy test fails at once) and a fake /proc of 2,000 processes with 20 open files each, one
+// of which holds ttyUSB7.
 class FakeMachine {
  public:
   static constexpr int kProcesses = 2000;
@@ -57,6 +68,7 @@ class FakeMachine {
                       .Bus("1-" + std::to_string(i + 1))
                       .Serial("SN" + std::to_string(i)));
     }
+    tree.LinkDev("ttyUSB7", pty.SlavePath());
     tree.UseFakeProc();
     for (int pid = 1000; pid < 1000 + kProcesses; ++pid) {
       std::vector<std::string> files = {"/dev/null", "/dev/null", "/dev/null"};
@@ -74,6 +86,7 @@ class FakeMachine {
   }
 
   FakeHostTree tree;
+  Pty pty;
 };
 
 // The look at /proc that a walk makes once for all its ports.
@@ -105,6 +118,7 @@ void BM_FullScanFakeSysfs64Ports(benchmark::State& state) {
   DiscardingWindow window;
   const HWND handle = RegisterMessageTarget(&window, false);
   const std::uint64_t walksBefore = world->Walks();
+  const std::uint64_t procWalksBefore = world->ProcWalks();
   std::vector<double> samples;
   for (auto _ : state) {
     window.found = 0;
@@ -118,8 +132,10 @@ void BM_FullScanFakeSysfs64Ports(benchmark::State& state) {
       break;
     }
   }
-  state.counters["walks_per_scan"] = static_cast<double>(world->Walks() - walksBefore) /
-                                     static_cast<double>(std::max<std::size_t>(samples.size(), 1));
+  const double scans = static_cast<double>(std::max<std::size_t>(samples.size(), 1));
+  state.counters["walks_per_scan"] = static_cast<double>(world->Walks() - walksBefore) / scans;
+  state.counters["proc_walks_per_scan"] =
+      static_cast<double>(world->ProcWalks() - procWalksBefore) / scans;
   UnregisterMessageTarget(handle);
   InstallDeviceWorld(CreateDeviceWorld(DeviceWorldKind::Bench));
   std::sort(samples.begin(), samples.end());
@@ -128,6 +144,158 @@ void BM_FullScanFakeSysfs64Ports(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FullScanFakeSysfs64Ports)->Unit(benchmark::kMillisecond);
+
+// 1,000 extra processes with 40 open descriptors each (the null device, a regular file, pipes
+// and sockets), for as long as the object lives; reaped when it goes.
+class ExtraProcesses {
+ public:
+  static constexpr int kCount = 1000;
+  static constexpr int kDescriptors = 40;
+
+  ExtraProcesses() {
+    int stay[2];
+    if (pipe(stay) != 0) {
+      return;
+    }
+    for (int i = 0; i < kCount; ++i) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        close(stay[1]);
+        for (int kind = 0, last = 0; last < kDescriptors - 1; ++kind) {
+          int pair[2] = {-1, -1};
+          switch (kind % 4) {
+            case 0:
+              last = open("/dev/null", O_RDONLY);
+              break;
+            case 1:
+              last = open("/proc/self/exe", O_RDONLY);
+              break;
+            case 2:
+              last = pipe(pair) == 0 ? pair[1] : -1;
+              break;
+            default:
+              last = socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0 ? pair[1] : -1;
+              break;
+          }
+          if (last < 0) {
+            _exit(1);
+          }
+        }
+        char byte = 0;
+        (void)!read(stay[0], &byte, 1);  // until the parent closes its end
+        _exit(0);
+      }
+      if (pid > 0) {
+        children_.push_back(pid);
+      }
+    }
+    close(stay[0]);
+    stay_ = stay[1];
+  }
+  ~ExtraProcesses() {
+    if (stay_ >= 0) {
+      close(stay_);
+    }
+    for (const pid_t pid : children_) {
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  ExtraProcesses(const ExtraProcesses&) = delete;
+  ExtraProcesses& operator=(const ExtraProcesses&) = delete;
+
+  bool Complete() const { return children_.size() == kCount && stay_ >= 0; }
+
+ private:
+  std::vector<pid_t> children_;
+  int stay_ = -1;
+};
+
+// Runs a program with its output thrown away; its wall time in milliseconds, or -1.
+double RunMs(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (failed != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) == 127) {
+    return -1;
+  }
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+double Median(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  return samples.empty() ? 0 : samples[samples.size() / 2];
+}
+
+// Each iteration runs Talvik's side and fuser on /dev/ttyS0 once, in turns, so that both see the
+// same machine; the ratio is that of the medians.
+void CompareWithFuser(benchmark::State& state, const std::function<double()>& talvik) {
+  ExtraProcesses extra;
+  if (!extra.Complete()) {
+    state.SkipWithError("the extra processes did not start");
+    return;
+  }
+  std::vector<double> ours;
+  std::vector<double> fuser;
+  for (auto _ : state) {
+    const bool fuserFirst = ours.size() % 2 == 1;
+    const double fuserBefore = fuserFirst ? RunMs({"fuser", "/dev/ttyS0"}) : 0;
+    const double mine = talvik();
+    const double theirs = fuserFirst ? fuserBefore : RunMs({"fuser", "/dev/ttyS0"});
+    if (mine < 0 || theirs < 0) {
+      state.SkipWithError("talvik-scan or fuser (psmisc) did not run");
+      return;
+    }
+    ours.push_back(mine);
+    fuser.push_back(theirs);
+  }
+  state.counters["talvik_ms"] = Median(ours);
+  state.counters["fuser_ms"] = Median(fuser);
+  state.counters["ratio"] = Median(ours) / Median(fuser);
+}
+
+// A whole talvik-scan run of the build this benchmark belongs to.
+void BM_TalvikScanVsFuserRealProc(benchmark::State& state) {
+  std::error_code error;
+  const auto scan =
+      std::filesystem::read_symlink("/proc/self/exe", error).parent_path().parent_path() / "cli" /
+      "talvik-scan";
+  if (!std::filesystem::exists(scan, error)) {
+    state.SkipWithError("no talvik-scan beside the benchmarks");
+    return;
+  }
+  CompareWithFuser(state, [&] { return RunMs({scan.string()}); });
+}
+BENCHMARK(BM_TalvikScanVsFuserRealProc)->Unit(benchmark::kMillisecond)->Iterations(15);
+
+// The host world's walk as a scan makes it: the device list of this machine's ports, one walk of
+// sysfs and /proc.
+void BM_HostWalkVsFuserRealProc(benchmark::State& state) {
+  HostPaths paths;
+  paths.watchHotplug = false;
+  HostWorld world(paths);
+  CompareWithFuser(state, [&] {
+    const auto start = std::chrono::steady_clock::now();
+    GUID guid{};
+    world.ClassGuidsFromName("Ports", &guid, 1, nullptr);
+    world.DestroyDeviceInfoList(world.GetClassDevs(&guid, nullptr, DIGCF_PRESENT));
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  });
+}
+BENCHMARK(BM_HostWalkVsFuserRealProc)->Unit(benchmark::kMillisecond)->Iterations(15);
 
 void BM_PtyEchoRoundTrip(benchmark::State& state) {
   FakeHostTree tree;

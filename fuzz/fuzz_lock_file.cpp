@@ -1,5 +1,5 @@
-// Locks: whatever a UUCP lock file or the kernel's lock table (/proc/locks) holds, asking who
-// holds a port is safe.
+// Locks: whatever a UUCP lock file, the kernel's lock table (/proc/locks) or a process's stat line
+// holds, asking who holds a port is safe.
 
 #include <stdlib.h>
 
@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "platform/host/HostHolders.h"
 #include "platform/host/HostLocks.h"
+#include "platform/host/HostProcStat.h"
 
 namespace {
 
@@ -35,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WriteFile(Folder() + "/LCK..ttyUSB0", data, size);
   WriteFile(Folder() + "/locks", data, size);
   const win::host::HostLocks locks({Folder()});
-  static_cast<void>(locks.LockFileHolder("ttyUSB0"));
+  static_cast<void>(locks.LockFileHolder({"LCK..ttyUSB0"}));
+  static_cast<void>(
+      win::host::ParseProcStat(std::string_view(reinterpret_cast<const char*>(data), size)));
   const win::host::HostHolders holders(Folder());
   static_cast<void>(holders.Find({"/dev/null"}));
   return 0;

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev qt6-serialport-dev libgl-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-dejavu-core fonts-liberation
+  xvfb xauth fonts-dejavu-core fonts-liberation psmisc
   "$@"
 )
 

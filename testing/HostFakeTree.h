@@ -65,6 +65,7 @@ class FakeHostTree {
   std::filesystem::path Lock() const { return root_ / "lock"; }
 
   std::filesystem::path Proc() const { return root_ / "proc"; }
+  std::filesystem::path Utmp() const { return root_ / "run/utmp"; }
 
   HostPaths Paths() const {
     HostPaths paths;
@@ -72,6 +73,7 @@ class FakeHostTree {
     paths.devDir = Dev().string();
     paths.procDir = fakeProc_ ? Proc().string() : "/proc";
     paths.lockDirs = {Lock().string()};
+    paths.utmpFile = Utmp().string();     // no logins until a test writes some
     paths.udevDataDir = Udev().string();  // no udev until UseFakeUdev
     paths.watchHotplug = false;
     return paths;

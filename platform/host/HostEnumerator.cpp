@@ -65,14 +65,6 @@ int NativeIndex(const std::string& node) {
   return std::atoi(node.c_str() + 4);
 }
 
-// The port name is read from the first parenthesised group of the friendly name, so the
-// description must not bring one of its own.
-std::string WithoutParentheses(std::string text) {
-  std::replace(text.begin(), text.end(), '(', '[');
-  std::replace(text.begin(), text.end(), ')', ']');
-  return text;
-}
-
 std::string UpperCase(std::string text) {
   for (auto& c : text) {
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -210,7 +202,9 @@ std::optional<HostPortInfo> HostEnumerator::Inspect(const std::string& node) {
   if (product.empty()) {
     product = info.driver.empty() ? std::string("Serial port") : info.driver;
   }
-  info.description = WithoutParentheses(product) + ", " + node;
+  // The product's own parentheses stay ("Intel(R) ..."): the port name is the parenthesised
+  // group that ends the friendly name.
+  info.description = product + ", " + node;
 
   if (const std::string flags = ReadAttribute(entry / "flags"); !flags.empty()) {
     info.lowLatency = (std::strtoul(flags.c_str(), nullptr, 0) & kLowLatencyFlag) != 0;

@@ -1,7 +1,8 @@
 #pragma once
-// HostLocks and OpenOutcome: lock files and the open of a port: a live UUCP-style lock file
-// "LCK..<node>" in any lock directory holds the port; an open through here takes flock and TIOCEXCL
-// itself, as other well-behaved programs do.
+// HostLocks and OpenOutcome: lock files and the open of a port: a live UUCP-style lock file in any
+// lock directory holds the port, under the node's name ("LCK..ttyUSB0"), its /dev/serial/by-id
+// name, or its device number in the SVR4 form ("LCK.188.000"); an open through here takes flock
+// and TIOCEXCL itself, as other well-behaved programs do.
 
 #include <sys/types.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/Win32.h"
+#include "platform/host/HostPortClaim.h"
 
 namespace win::host {
 
@@ -22,20 +24,31 @@ struct OpenOutcome {
 
 class HostLocks {
  public:
-  explicit HostLocks(std::vector<std::string> lockDirs);
+  explicit HostLocks(std::vector<std::string> lockDirs, std::string procDir = "/proc");
 
-  // The pid of a live process that a lock file names for the node, in the first lock directory
-  // that has one. Stale files (dead pid), unreadable or hostile ones and missing lock
-  // directories count as no lock.
-  std::optional<pid_t> LockFileHolder(const std::string& node) const;
+  // The names a lock file of the port may have: "LCK..<node>", "LCK..<byId>" where it has a
+  // by-id name, and "LCK.<major>.<minor>" of the node at `devicePath`, where it is a device.
+  static std::vector<std::string> LockFileNames(const std::string& node, const std::string& byId,
+                                                const std::string& devicePath);
+
+  // The pid of a live process that a lock file of one of these names holds, in the first lock
+  // directory that has one. Stale files (dead or zombie pid, or our pid on a file we do not own),
+  // unreadable or hostile ones and missing lock directories count as no lock.
+  std::optional<pid_t> LockFileHolder(const std::vector<std::string>& names) const;
+
+  // The system's lock directory: the first of the lock directories that exists; empty for none.
+  std::string OwnLockDir() const;
+  const std::string& ProcDir() const { return proc_; }
 
   // Opens `devicePath` read-write, non-blocking, not as controlling tty, and makes it ours
-  // alone. ENOENT gives ERROR_FILE_NOT_FOUND; a lock or exclusive open of another program
-  // (found only now, after the open) gives ERROR_ACCESS_DENIED.
-  static OpenOutcome OpenExclusive(const std::string& devicePath);
+  // alone; `claim` hears of the open and of a close on the way. ENOENT gives
+  // ERROR_FILE_NOT_FOUND; a lock or exclusive open of another program (found only now, after
+  // the open) gives ERROR_ACCESS_DENIED.
+  static OpenOutcome OpenExclusive(const std::string& devicePath, HostPortClaim& claim);
 
  private:
   std::vector<std::string> lockDirs_;
+  std::string proc_;
 };
 
 }  // namespace win::host

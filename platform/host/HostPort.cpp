@@ -55,8 +55,9 @@ bool TtyCanHonour(const DCB& dcb) {
 
 }  // namespace
 
-std::shared_ptr<HostPort> HostPort::Create(int fd, std::string node, bool overlapped) {
-  std::shared_ptr<HostPort> port(new HostPort(fd, std::move(node), overlapped));
+std::shared_ptr<HostPort> HostPort::Create(int fd, std::string node, bool overlapped,
+                                           std::unique_ptr<HostPortClaim> claim) {
+  std::shared_ptr<HostPort> port(new HostPort(fd, std::move(node), overlapped, std::move(claim)));
   std::weak_ptr<HostPort> weak = port;
   // What a thread leaves pending when it ends is cancelled before its storage goes away.
   port->exitHook_ = AddThreadExitHook([weak](DWORD threadId) {
@@ -68,8 +69,8 @@ std::shared_ptr<HostPort> HostPort::Create(int fd, std::string node, bool overla
   return port;
 }
 
-HostPort::HostPort(int fd, std::string node, bool overlapped)
-    : node_(std::move(node)), overlapped_(overlapped), fd_(fd) {
+HostPort::HostPort(int fd, std::string node, bool overlapped, std::unique_ptr<HostPortClaim> claim)
+    : node_(std::move(node)), overlapped_(overlapped), fd_(fd), claim_(std::move(claim)) {
   wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   driveWake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
@@ -153,8 +154,10 @@ void HostPort::ReleaseTty() {
   if (fd_ >= 0) {
     tcflush(fd_, TCOFLUSH);
     ioctl(fd_, TIOCNXCL);
+    claim_->BeforeClose();
     close(fd_);
     fd_ = -1;
+    claim_.reset();  // our lock file goes once the port is no longer ours
   }
 }
 

@@ -25,13 +25,16 @@
 #include "platform/DeviceWorld.h"
 #include "platform/host/HostErrno.h"
 #include "platform/host/HostLineWatch.h"
+#include "platform/host/HostPortClaim.h"
 
 namespace win::host {
 
 class HostPort : public CommFile, public WaitDriver, public std::enable_shared_from_this<HostPort> {
  public:
-  // Takes over `fd`, a tty opened non-blocking that we hold exclusively.
-  static std::shared_ptr<HostPort> Create(int fd, std::string node, bool overlapped);
+  // Takes over `fd`, a tty opened non-blocking that we hold exclusively, and what else we hold
+  // with it (`claim`: our lock file, our part in the open watch), which goes after the close.
+  static std::shared_ptr<HostPort> Create(int fd, std::string node, bool overlapped,
+                                          std::unique_ptr<HostPortClaim> claim);
   ~HostPort() override;
   HostPort(const HostPort&) = delete;
   HostPort& operator=(const HostPort&) = delete;
@@ -92,7 +95,7 @@ class HostPort : public CommFile, public WaitDriver, public std::enable_shared_f
     int rng = 0;
   };
 
-  HostPort(int fd, std::string node, bool overlapped);
+  HostPort(int fd, std::string node, bool overlapped, std::unique_ptr<HostPortClaim> claim);
 
   BOOL StartWait(DWORD* mask, OVERLAPPED* overlapped);
   BOOL StartRead(void* buffer, DWORD toRead, DWORD* read, OVERLAPPED* overlapped);
@@ -129,6 +132,7 @@ class HostPort : public CommFile, public WaitDriver, public std::enable_shared_f
   const std::string node_;
   const bool overlapped_;
   int fd_ = -1;
+  std::unique_ptr<HostPortClaim> claim_;
   int wake_ = -1;       // wakes the helper thread
   int driveWake_ = -1;  // interrupts a waiting thread's drive
   int epoll_ = -1;      // the helper thread's wait: wake_ and the tty

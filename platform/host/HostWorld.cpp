@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,9 +14,11 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/CallTrace.h"
 #include "platform/host/HostHints.h"
 #include "platform/host/HostHotplug.h"
 #include "platform/host/HostLatencyTimer.h"
+#include "platform/host/HostOwnLock.h"
 #include "platform/host/HostPort.h"
 
 namespace win::host {
@@ -79,19 +83,22 @@ std::string UpperCase(std::string text) {
 
 HostWorld::HostWorld(HostPaths paths)
     : paths_(std::move(paths)),
-      locks_(paths_.lockDirs),
-      holders_(paths_.procDir),
+      locks_(paths_.lockDirs, paths_.procDir),
+      holders_(paths_.procDir, paths_.devDir, paths_.utmpFile),
       enumerator_(paths_.sysfsRoot, paths_.devDir) {
+  InstallLockFileSignalHandlers();
   // Listen first, so that no port arriving during the first walk goes unnoticed.
   if (paths_.watchHotplug) {
     hotplug_ = std::make_unique<HostHotplug>(
         HostHotplug::Handlers{[this](const Uevent& event) { HandleUevent(event); },
                               [this] { HandleOverflow(); }, [this] { return AnnounceArrivals(); }});
   }
+  // Only sysfs: who holds the ports is looked for when a scan lists them.
   std::lock_guard lock(mutex_);
-  for (const auto& port : WalkLocked()) {
+  for (const auto& port : enumerator_.Scan()) {
     known_.insert(port.node);
   }
+  ++walks_;
 }
 
 HostWorld::~HostWorld() {
@@ -112,15 +119,21 @@ bool HostWorld::IsConsole(const std::string& node) const {
   return false;
 }
 
-// One walk of sysfs, and one look at /proc for who holds the ports found.
+// One walk of sysfs, and one look at /proc for who holds the ports found. A node that udev is
+// still setting up is no port yet: it would read as refused; its arrival is announced later.
+// From here on the kernel's notes of opens of the nodes tell who came after the look.
 std::vector<HostPortInfo> HostWorld::WalkLocked() {
   lastWalk_ = enumerator_.Scan();
   ++walks_;
+  std::erase_if(lastWalk_, [this](const HostPortInfo& port) { return Settling(port.devicePath); });
   std::vector<std::string> paths;
+  std::vector<std::pair<std::string, std::string>> nodes;
   paths.reserve(lastWalk_.size());
   for (const auto& port : lastWalk_) {
     paths.push_back(port.devicePath);
+    nodes.emplace_back(port.node, port.devicePath);
   }
+  watch_->Reset(nodes);
   const auto byPath = holders_.Find(paths);
   walkHolders_.clear();
   for (const auto& port : lastWalk_) {
@@ -148,20 +161,53 @@ const HostPortInfo* HostWorld::PortLocked(int comNumber) {
 }
 
 // Whether another program holds the port, decided without opening it: the console, a live lock
-// file (read now: they are cheap), and the locks and open files of the last walk's look at /proc.
-HostWorld::Outcome HostWorld::HoldLocked(const HostPortInfo& port) const {
+// file and /proc/locks (read now: they are cheap), the holders of the last walk's look at /proc,
+// and a program that opened the node since then, which a look at /proc for this node names.
+HostWorld::Outcome HostWorld::HoldLocked(const HostPortInfo& port) {
   Outcome outcome;
   outcome.console = IsConsole(port.node);
-  if (const std::optional<pid_t> pid = locks_.LockFileHolder(port.node)) {
-    outcome.holder = holders_.Process(*pid).value_or(HostHolder{*pid, {}, {}});
+  const std::optional<pid_t> lockPid =
+      locks_.LockFileHolder(HostLocks::LockFileNames(port.node, port.byId, port.devicePath));
+  if (lockPid && *lockPid == getpid()) {
+    outcome.held = true;  // our own lock: we hold the port already
+    return outcome;
+  }
+  if (lockPid) {
+    outcome.holder = holders_.Process(*lockPid).value_or(HostHolder{*lockPid, {}, {}});
   }
   if (const auto it = walkHolders_.find(port.node); it != walkHolders_.end()) {
     if (!outcome.holder || outcome.holder->pid == it->second.pid) {
       outcome.holder = it->second;
     }
   }
-  outcome.held = outcome.console || outcome.holder.has_value();
+  if (!outcome.holder) {
+    outcome.holder = holders_.LockHolder(port.devicePath);
+  }
+  if (!outcome.holder && !outcome.console) {
+    const HostOpenWatch::Others others = watch_->OpenedByOthers(port.node);
+    if (others != HostOpenWatch::Others::None) {
+      const auto found = holders_.Find({port.devicePath});
+      if (const auto it = found.find(port.devicePath); it != found.end()) {
+        outcome.holder = it->second;
+      } else if (others == HostOpenWatch::Others::Opened) {
+        outcome.held = true;  // by a program this user cannot look into
+      }
+    }
+  }
+  outcome.held = outcome.held || outcome.console || outcome.holder.has_value();
   return outcome;
+}
+
+void HostWorld::SayNoLockFile(const std::string& dir, const std::string& node, int errnoValue) {
+  if (!detail::Tracing() || saidNoLockFile_.exchange(true)) {
+    return;
+  }
+  const DWORD lastError = GetLastError();
+  const int lastErrno = LastErrno();
+  SetLastErrorFromErrno(ERROR_ACCESS_DENIED, errnoValue);
+  detail::TraceLine("LockFile", dir.empty() ? "LCK.." + node : dir + "/LCK.." + node,
+                    "not written, the ports are opened without lock files", true);
+  SetLastErrorFromErrno(lastError, lastErrno);
 }
 
 std::vector<HostPortInfo> HostWorld::Ports() {
@@ -172,6 +218,10 @@ std::vector<HostPortInfo> HostWorld::Ports() {
 std::uint64_t HostWorld::Walks() const {
   std::lock_guard lock(mutex_);
   return walks_;
+}
+
+std::uint64_t HostWorld::ProcWalks() const {
+  return holders_.Walks();
 }
 
 bool HostWorld::WatchingHotplug() const {
@@ -269,12 +319,26 @@ bool HostWorld::NodeSetUp(const std::string& devicePath) const {
   return std::filesystem::exists(dataFile, error);
 }
 
+// A node that changed less than the arrival wait ago (the kernel made it, or udev is at work on
+// it) and that udev has not set up.
+bool HostWorld::Settling(const std::string& devicePath) const {
+  struct stat node {};
+  timespec now{};
+  if (stat(devicePath.c_str(), &node) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    return false;
+  }
+  const auto age = std::chrono::seconds(now.tv_sec - node.st_ctim.tv_sec) +
+                   std::chrono::nanoseconds(now.tv_nsec - node.st_ctim.tv_nsec);
+  return age < paths_.arrivalWait && !NodeSetUp(devicePath);
+}
+
 std::shared_ptr<CommFile> HostWorld::OpenComm(std::string_view path, DWORD /*access*/,
                                               DWORD /*share*/, DWORD /*creation*/, DWORD flags,
                                               DWORD& error) {
   const int number = ComNumber(path);
   std::string node;
   std::string devicePath;
+  std::unique_ptr<HostOwnLock> ownLock;
   {
     std::lock_guard lock(mutex_);
     const HostPortInfo* port = number > 0 ? PortLocked(number) : nullptr;
@@ -291,8 +355,25 @@ std::shared_ptr<CommFile> HostWorld::OpenComm(std::string_view path, DWORD /*acc
       error = ERROR_ACCESS_DENIED;
       return nullptr;
     }
+    const std::string lockDir = locks_.OwnLockDir();
+    HostOwnLock::Outcome taken = lockDir.empty()
+                                     ? HostOwnLock::Outcome{nullptr, std::nullopt, ENOENT}
+                                     : HostOwnLock::Take(lockDir, node, paths_.procDir);
+    if (taken.holder) {  // a lock file that came after the look above
+      Outcome& outcome = outcomes_[node];
+      outcome = Outcome{};
+      outcome.held = true;
+      outcome.holder = holders_.Process(*taken.holder).value_or(HostHolder{*taken.holder, {}, {}});
+      error = ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
+    if (!taken.lock) {
+      SayNoLockFile(lockDir, node, taken.errnoValue);
+    }
+    ownLock = std::move(taken.lock);
   }
-  const OpenOutcome opened = HostLocks::OpenExclusive(devicePath);
+  auto claim = std::make_unique<HostPortClaim>(watch_, node, std::move(ownLock));
+  const OpenOutcome opened = HostLocks::OpenExclusive(devicePath, *claim);
   {
     std::lock_guard lock(mutex_);
     Outcome& outcome = outcomes_[node];
@@ -311,7 +392,7 @@ std::shared_ptr<CommFile> HostWorld::OpenComm(std::string_view path, DWORD /*acc
     error = opened.error;
     return nullptr;
   }
-  return HostPort::Create(opened.fd, node, (flags & FILE_FLAG_OVERLAPPED) != 0);
+  return HostPort::Create(opened.fd, node, (flags & FILE_FLAG_OVERLAPPED) != 0, std::move(claim));
 }
 
 PortFacts HostWorld::Facts(std::string_view portName) {
@@ -536,6 +617,11 @@ BOOL HostWorld::ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::s
     std::lock_guard lock(mutex_);
     const HostPortInfo* port = FindLocked(list, data);
     if (port == nullptr) {
+      return FALSE;
+    }
+    // A setting changed under a program that holds the port would change its line.
+    if (HoldLocked(*port).held) {
+      SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     }
     path = port->latencyTimerPath;

@@ -5,9 +5,12 @@
 //
 // Linux is not Windows: a second open of a tty succeeds, an open raises DTR and RTS, and a
 // refused open usually means missing rights. So the world finds the holders of a port before
-// any open (the console, live lock files, /proc/locks, /proc/<pid>/fd) and refuses a held port
-// without touching it, as Windows refuses a port in use.
+// any open (the console, live lock files, /proc/locks, open files and controlling terminals in
+// /proc, logins in utmp), looks again right before each open (lock files, /proc/locks, and the
+// opens the kernel noted since the walk), and refuses a held port without touching it, as
+// Windows refuses a port in use. While it holds a port it owns the port's lock file.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -23,6 +26,7 @@
 #include "platform/host/HostEnumerator.h"
 #include "platform/host/HostHolders.h"
 #include "platform/host/HostLocks.h"
+#include "platform/host/HostOpenWatch.h"
 #include "platform/host/UeventParser.h"
 
 namespace win::host {
@@ -34,6 +38,8 @@ struct HostPaths {
   std::string sysfsRoot = "/sys";
   std::string devDir = "/dev";
   std::string procDir = "/proc";
+  // Logins and gettys by line; empty: none are read.
+  std::string utmpFile = "/run/utmp";
   // Lock directories of the distributions: FHS, its /run twin, lockdev's, and old UUCP's.
   std::vector<std::string> lockDirs{"/var/lock", "/run/lock", "/var/lock/lockdev",
                                     "/run/lock/lockdev", "/var/spool/uucp"};
@@ -73,6 +79,8 @@ class HostWorld : public DeviceWorld {
   std::vector<HostPortInfo> Ports();
   // How often sysfs has been walked.
   std::uint64_t Walks() const;
+  // How often /proc has been walked for holders: once per scan.
+  std::uint64_t ProcWalks() const;
 
   // Arrival and removal of ttys: broadcasts the device change for ports. The hot-plug thread
   // calls these; tests may too.
@@ -103,8 +111,10 @@ class HostWorld : public DeviceWorld {
 
   std::vector<HostPortInfo> WalkLocked();
   bool NodeSetUp(const std::string& devicePath) const;
+  bool Settling(const std::string& devicePath) const;
   const HostPortInfo* PortLocked(int comNumber);
-  Outcome HoldLocked(const HostPortInfo& port) const;
+  Outcome HoldLocked(const HostPortInfo& port);
+  void SayNoLockFile(const std::string& dir, const std::string& node, int errnoValue);
   void Reconcile();
   const HostPortInfo* FindLocked(HDEVINFO list, const SP_DEVINFO_DATA* data) const;
   bool IsConsole(const std::string& node) const;
@@ -112,6 +122,8 @@ class HostWorld : public DeviceWorld {
   HostPaths paths_;
   HostLocks locks_;
   HostHolders holders_;
+  std::shared_ptr<HostOpenWatch> watch_ = std::make_shared<HostOpenWatch>();
+  std::atomic<bool> saidNoLockFile_{false};
   mutable std::mutex mutex_;
   HostEnumerator enumerator_;
   std::uint64_t walks_ = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,16 +97,27 @@ TEST(HostEnumeration, KeepsTtysWithARealDeviceAndSkipsEmpty8250Slots) {
   EXPECT_NE(acm.comNumber, soc.comNumber);
 }
 
-TEST(HostEnumeration, DescriptionsNeverBringAParenthesisedGroupOfTheirOwn) {
+// The port name is the parenthesised group that ends the friendly name; products keep their own
+// parentheses, balanced or not.
+TEST(HostEnumeration, TheLastParenthesisedGroupOfTheFriendlyNameIsThePort) {
   FakeHostTree tree;
   tree.AddUsb(UsbAdapter().Node("ttyUSB0").Product("USB-Serial Controller (PL2303)"));
+  tree.AddUsb(UsbAdapter().Node("ttyUSB1").Bus("1-2").Product("Intel(R) Active Management"));
+  tree.AddUsb(UsbAdapter().Node("ttyUSB2").Bus("1-3").Product("Odd) (name"));
   HostWorld world(tree.Paths());
-  const auto port = world.Ports().at(0);
-  EXPECT_EQ(port.description, "USB-Serial Controller [PL2303], ttyUSB0");
-  // The port name is the first parenthesised group of the friendly name.
-  const std::string name = port.FriendlyName();
-  const auto open = name.find('(');
-  EXPECT_EQ(name.substr(open + 1, name.find(')') - open - 1), port.PortName());
+  const auto ports = world.Ports();
+  ASSERT_EQ(ports.size(), 3u);
+  std::set<std::string> descriptions;
+  for (const auto& port : ports) {
+    descriptions.insert(port.description);
+    const std::string name = port.FriendlyName();
+    ASSERT_EQ(name.back(), ')') << name;
+    const auto open = name.rfind('(');
+    EXPECT_EQ(name.substr(open + 1, name.size() - open - 2), port.PortName()) << name;
+    EXPECT_EQ(name.substr(0, open), port.description + " ") << name;
+  }
+  EXPECT_TRUE(descriptions.contains("USB-Serial Controller (PL2303), ttyUSB0"));
+  EXPECT_TRUE(descriptions.contains("Intel(R) Active Management, ttyUSB1"));
 }
 
 TEST(HostEnumeration, PortNamesLeadBackToTheirDeviceNodesAndUsbFacts) {

@@ -1,6 +1,7 @@
 // What the settings page of a real port may change (the FTDI latency timer), and what a user
 // without the rights to a port is told.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -107,6 +108,23 @@ TEST_F(HostSettingsTest, TheLatencyTimerIsOfferedAndWrittenWithinItsRange) {
   EXPECT_FALSE(world.ChangeSetting(devices.list, usb, "latency_timer", 8));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(world.Settings(devices.list, usb).empty());
+}
+
+// The page was opened for a free port; a program that opened the port since then keeps its line
+// as it was: the setting is not changed under it.
+TEST_F(HostSettingsTest, ASettingIsNotChangedUnderAProgramThatOpenedThePortSinceTheWalk) {
+  HostWorld world(tree.Paths());
+  Devices devices(world);
+  SP_DEVINFO_DATA* usb = devices.At(1);
+  ASSERT_NE(usb, nullptr);
+  const int other = open((tree.Dev() / "ttyUSB0").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  EXPECT_FALSE(world.ChangeSetting(devices.list, usb, "latency_timer", 2));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Contents(LatencyFile()), "16");
+  close(other);
+  EXPECT_TRUE(world.ChangeSetting(devices.list, usb, "latency_timer", 2));
+  EXPECT_EQ(Contents(LatencyFile()), "2");
 }
 
 TEST_F(HostSettingsTest, AnAttributeTheDriverRefusesIsReportedAsAFailure) {

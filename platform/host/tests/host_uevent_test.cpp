@@ -20,6 +20,7 @@
 #include "platform/host/HostWorld.h"
 #include "platform/host/UeventParser.h"
 #include "testing/HostFakeTree.h"
+#include "testing/HostPty.h"
 
 namespace win::host {
 namespace {
@@ -27,6 +28,7 @@ namespace {
 using namespace std::string_literals;
 using namespace std::chrono_literals;
 using testing::FakeHostTree;
+using testing::Pty;
 using testing::UsbAdapter;
 
 // As the kernel sends it when an FTDI adapter is plugged in.
@@ -183,6 +185,35 @@ TEST(HostHotplug, WithUdevANewPortIsAnnouncedOnceUdevHasSetItUp) {
   const auto changes = recorder.Changes();
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0], std::make_pair(DBT_DEVICEARRIVAL, DBT_DEVTYP_PORT));
+}
+
+// A node the kernel made a moment ago, still root's and without udev's data file, is no port
+// yet: an open would be refused. A node that stayed so for longer than the wait is one.
+TEST(HostHotplug, ANodeUdevIsStillSettingUpIsNoPortYet) {
+  FakeHostTree tree;
+  tree.UseFakeUdev();
+  Pty fresh;
+  tree.AddUsb(UsbAdapter().Node("ttyUSB0"));
+  tree.AddUsb(UsbAdapter().Node("ttyUSB1").Bus("1-2"));
+  tree.LinkDev("ttyUSB0", fresh.SlavePath());
+  tree.LinkDev("ttyUSB1", "/dev/null");  // root's, made long ago
+  if (chown(fresh.SlavePath().c_str(), 0, 0) != 0) {
+    GTEST_SKIP() << "cannot give the node to root here";
+  }
+  HostWorld world(tree.Paths());
+  auto ports = world.Ports();
+  ASSERT_EQ(ports.size(), 1u);
+  EXPECT_EQ(ports[0].node, "ttyUSB1");
+
+  struct stat node {};
+  ASSERT_EQ(stat(fresh.SlavePath().c_str(), &node), 0);
+  std::string dataFile = "c";
+  dataFile += std::to_string(major(node.st_rdev));
+  dataFile += ':';
+  dataFile += std::to_string(minor(node.st_rdev));
+  tree.Write(tree.Udev() / dataFile, "");
+  ports = world.Ports();
+  ASSERT_EQ(ports.size(), 2u);
 }
 
 TEST(HostHotplug, StormOfUeventsDuringScansLeavesExactlyThePresentPorts) {
