@@ -50,6 +50,20 @@ std::shared_ptr<TDeviceInfoList> BuildPortsList() {
   return list;
 }
 
+// The "(" of the last parenthesised group when that group ends the name and is not the only
+// "(": "Intel(R) Active Management Technology - SOL (COM3)" names COM3, not "R". npos otherwise.
+std::size_t LastGroupOpening(const std::string& name) {
+  if (name.empty() || name.back() != ')') {
+    return std::string::npos;
+  }
+  const std::size_t open = name.rfind('(');
+  if (open == std::string::npos || open == name.find('(') ||
+      name.find(')', open) != name.size() - 1) {
+    return std::string::npos;
+  }
+  return open;
+}
+
 SP_DEVINFO_DATA EmptyDeviceInfo() {
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof(SP_DEVINFO_DATA);
@@ -161,6 +175,9 @@ bool CanOpenPort(const std::string& portName) {
 }
 
 std::string ExtractPortName(const std::string& name) {
+  if (const std::size_t open = LastGroupOpening(name); open != std::string::npos) {
+    return name.substr(open + 1, name.size() - open - 2);
+  }
   const std::size_t open = name.find('(');
   const std::string rest = open == std::string::npos ? name : name.substr(open + 1);
   const std::size_t close = rest.find(')');
@@ -168,7 +185,8 @@ std::string ExtractPortName(const std::string& name) {
 }
 
 std::string ExtractDescription(const std::string& name) {
-  const std::size_t open = name.find('(');
+  const std::size_t last = LastGroupOpening(name);
+  const std::size_t open = last != std::string::npos ? last : name.find('(');
   return open == std::string::npos ? std::string() : name.substr(0, open);
 }
 

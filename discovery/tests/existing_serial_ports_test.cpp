@@ -26,13 +26,18 @@ bench::Device UsbPort(const std::string& port, bool rtsToCts, bool dtrToDsr,
   return device;
 }
 
-TEST(ExtractNames, TakeTheFirstParenthesisedGroup) {
+TEST(ExtractNames, TakeTheGroupThatEndsTheNameOrElseTheFirst) {
   struct Case {
     std::string name, port, description;
   };
   const std::vector<Case> cases{
       {"Communications Port (COM1)", "COM1", "Communications Port "},
-      {"Serial A (B) (COM7)", "B", "Serial A "},
+      {"Intel(R) Active Management Technology - SOL (COM3)", "COM3",
+       "Intel(R) Active Management Technology - SOL "},
+      {"Serial A (B) (COM7)", "COM7", "Serial A (B) "},
+      {"Serial A (B) (COM7) spare", "B", "Serial A "},
+      {"Port (a(b)c)", "a(b", "Port "},
+      {"(COM4)", "COM4", ""},
       {"COM emulator", "", ""},
       {"Port (COM3", "", "Port "},
       {"%s%n (%s%n)", "%s%n", "%s%n "},
@@ -96,16 +101,18 @@ TEST_F(PortsTest, TellsBusyFreeAndUntestablePorts) {
   bench::Device noEnumerator = bench::MakePort("COM6", "Communications Port", "ACPI");
   noEnumerator.properties.erase(SPDRP_ENUMERATOR_NAME);
   bench->AddDevice(noEnumerator);
+  // A "(" in the description: the group that ends the name is the port.
+  AddPort("COM7", "Intel(R) Active Management Technology - SOL", "PCI");
 
   EnumerateSerialPorts(window.Handle);
 
-  ASSERT_EQ(window.Ports.size(), 6u);
+  ASSERT_EQ(window.Ports.size(), 7u);
   struct Expected {
     bool busy;
     std::int32_t type;
   };
-  const std::vector<Expected> expected{{false, 0}, {true, -1}, {true, 0},
-                                       {true, 0},  {true, 0},  {false, 0}};
+  const std::vector<Expected> expected{{false, 0}, {true, -1}, {true, 0}, {true, 0},
+                                       {true, 0},  {false, 0}, {false, 0}};
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(window.Ports[i]->Busy, expected[i].busy) << window.Ports[i]->FriendlyName;
     EXPECT_EQ(window.Ports[i]->AdapterType, expected[i].type) << window.Ports[i]->FriendlyName;
@@ -118,6 +125,9 @@ TEST_F(PortsTest, TellsBusyFreeAndUntestablePorts) {
   EXPECT_EQ(bench->State("COM5").opens + bench->State("COM5").refusedOpens, 0);
   EXPECT_EQ(bench->State("COM1").opens, 1);
   EXPECT_FALSE(bench->State("COM1").open) << "the open test closes the port at once";
+  EXPECT_EQ(window.Ports[6]->PortName, "COM7");
+  EXPECT_EQ(window.Ports[6]->Description, "Intel(R) Active Management Technology - SOL ");
+  EXPECT_EQ(bench->State("COM7").opens, 1);
   EXPECT_TRUE(Boxes.empty());
   EXPECT_EQ(window.Posted, std::vector<UINT>{WM_PORTS_ENUMERATED});
 }
