@@ -326,7 +326,7 @@ void TForm1::ButtonEdit1ButtonClick(QWidget* sender) {
   const TAPort& port = PortList_->Object(index);
   // A port refused for missing rights opens its page, which says what to do about them.
   if (!port.Busy || row->AccessDenied()) {
-    ShowAdvancedSettings(port.DeviceIndex);
+    ShowAdvancedSettings(port.DeviceIndex, port.PortName);
   }
 }
 

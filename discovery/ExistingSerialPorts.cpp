@@ -70,11 +70,14 @@ SP_DEVINFO_DATA EmptyDeviceInfo() {
   return data;
 }
 
-std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index) {
+// The device's display name: its friendly name, or its description when it has none.
+std::string DisplayName(TDeviceHelper& helper) {
   std::string name = helper.ReadStringProperty(SPDRP_FRIENDLYNAME);
-  if (name.empty()) {
-    name = helper.ReadStringProperty(SPDRP_DEVICEDESC);
-  }
+  return name.empty() ? helper.ReadStringProperty(SPDRP_DEVICEDESC) : name;
+}
+
+std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index) {
+  const std::string name = DisplayName(helper);
   if (!Contains(name, "COM")) {
     return nullptr;
   }
@@ -91,6 +94,33 @@ std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index
   auto record = std::make_unique<TAPort>();
   record->Fill(name, type, busy, index);
   return record;
+}
+
+// True when the member of `list` that `data` names is a port named `portName`.
+bool IsPort(HDEVINFO list, const SP_DEVINFO_DATA& data, const std::string& portName) {
+  TDeviceHelper helper;
+  helper.DeviceList = list;
+  helper.DeviceInfoData = data;
+  const std::string name = DisplayName(helper);
+  return Contains(name, "COM") && ExtractPortName(name) == portName;
+}
+
+// The member of a new list that is the port a walk found at `deviceIndex` as `portName`: that
+// member while it still has that name (devices added or removed since move the others), else the
+// first port of that name. False when the port is gone.
+bool FindPortDevice(HDEVINFO list, std::int32_t deviceIndex, const std::string& portName,
+                    SP_DEVINFO_DATA& data) {
+  if (deviceIndex >= 0 &&
+      SetupApi().SetupDiEnumDeviceInfo(list, static_cast<DWORD>(deviceIndex), &data) &&
+      IsPort(list, data, portName)) {
+    return true;
+  }
+  for (DWORD i = 0; SetupApi().SetupDiEnumDeviceInfo(list, i, &data); ++i) {
+    if (IsPort(list, data, portName)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Hands the record to the window, which answers non-zero when it took the record; otherwise
@@ -131,12 +161,11 @@ void EnumerateSerialPorts(HWND window) {
   win::PostMessageA(window, WM_PORTS_ENUMERATED, 0, 0);
 }
 
-void ShowAdvancedSettings(std::int32_t deviceIndex) {
+void ShowAdvancedSettings(std::int32_t deviceIndex, const std::string& portName) {
   const TSetupApiBinding binding;
   const std::shared_ptr<TDeviceInfoList> list = BuildPortsList();
   SP_DEVINFO_DATA data = EmptyDeviceInfo();
-  if (!list || deviceIndex < 0 ||
-      !SetupApi().SetupDiEnumDeviceInfo(list->Handle(), static_cast<DWORD>(deviceIndex), &data)) {
+  if (!list || !FindPortDevice(list->Handle(), deviceIndex, portName, data)) {
     return;
   }
   TLoadedModule msports;

@@ -24,8 +24,10 @@ class TAPort {
 // unusable.
 void EnumerateSerialPorts(win::HWND window);
 
-// Opens the advanced settings page of the device at `deviceIndex` of a freshly built list.
-void ShowAdvancedSettings(std::int32_t deviceIndex);
+// Opens the advanced settings page of the port that a walk found at `deviceIndex` as `portName`,
+// in a freshly built list: the device at that index while it still has that port name, else the
+// port of that name; nothing when the port is gone.
+void ShowAdvancedSettings(std::int32_t deviceIndex, const std::string& portName);
 // The parent window of the settings page (the application's main window).
 void SetAdvancedSettingsParent(win::HWND parent);
 

@@ -245,7 +245,7 @@ TEST_F(PortsTest, UnusableSetupServiceRaisesTheLastOSError) {
     EXPECT_EQ(error.ErrorCode(), ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(error.what(), "System Error.  Code: 126.\r\n" + SysErrorMessage(ERROR_MOD_NOT_FOUND));
   }
-  EXPECT_THROW(ShowAdvancedSettings(0), EOSError);
+  EXPECT_THROW(ShowAdvancedSettings(0, "COM1"), EOSError);
 
   ReplaceSetupApiExport("SetupDiGetClassDevsA",
                         ToFarProc(+[](const GUID*, PCSTR, HWND, DWORD) -> HDEVINFO {
@@ -362,21 +362,44 @@ TEST_F(SettingsTest, OpensThePageOfTheDeviceAtTheIndex) {
   AddPort("COM3", "Other Port");
   SetAdvancedSettingsParent(window.Handle);
 
-  ShowAdvancedSettings(2);
+  ShowAdvancedSettings(2, "COM3");
   EXPECT_EQ(TSettingsPage::Calls, 1);
   EXPECT_EQ(TSettingsPage::Device, "Other Port (COM3)");
   EXPECT_EQ(TSettingsPage::Parent, window.Handle);
   EXPECT_TRUE(Boxes.empty());
 
-  ShowAdvancedSettings(3);
-  ShowAdvancedSettings(-1);
+  ShowAdvancedSettings(3, "COM4");
+  ShowAdvancedSettings(-1, "COM4");
   EXPECT_EQ(TSettingsPage::Calls, 1) << "no member at that index: nothing shown";
   EXPECT_TRUE(Boxes.empty());
 
   TSettingsPage::Result = 1;
-  ShowAdvancedSettings(0);
+  ShowAdvancedSettings(0, "COM1");
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], "SerialDisplayAdvancedSettings: " + SysErrorMessage(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SetupApiBindCount(), 0);
+  EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
+}
+
+TEST_F(SettingsTest, ThePageIsOfTheRowsOwnPortAfterDevicesWent) {
+  for (const char* port : {"COM1", "COM2", "COM3"}) {
+    AddPort(port);
+  }
+  EnumerateSerialPorts(window.Handle);
+  ASSERT_EQ(window.Ports.size(), 3u);
+
+  // The row's own port has gone: its index names COM3 now, whose page must not open.
+  bench->PullOut("COM2");
+  ShowAdvancedSettings(window.Ports[1]->DeviceIndex, window.Ports[1]->PortName);
+  EXPECT_EQ(TSettingsPage::Calls, 0);
+
+  TSettingsPage::Install();
+  // A port before the row's has gone: its index names no device, and the port is found by name.
+  bench->PullOut("COM1");
+  ShowAdvancedSettings(window.Ports[2]->DeviceIndex, window.Ports[2]->PortName);
+  EXPECT_EQ(TSettingsPage::Calls, 1);
+  EXPECT_EQ(TSettingsPage::Device, "Communications Port (COM3)");
+  EXPECT_TRUE(Boxes.empty());
   EXPECT_EQ(SetupApiBindCount(), 0);
   EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
 }
@@ -384,9 +407,9 @@ TEST_F(SettingsTest, OpensThePageOfTheDeviceAtTheIndex) {
 TEST_F(SettingsTest, MissingSettingsLibraryRaises) {
   AddPort("COM1");
   RegisterBuiltinModule(BuiltinModule{"msports.dll", {}, ERROR_MOD_NOT_FOUND});
-  EXPECT_THROW(ShowAdvancedSettings(0), EOSError);
+  EXPECT_THROW(ShowAdvancedSettings(0, "COM1"), EOSError);
   RegisterBuiltinModule(BuiltinModule{"msports.dll", {}, 0});
-  EXPECT_THROW(ShowAdvancedSettings(0), EOSError);
+  EXPECT_THROW(ShowAdvancedSettings(0, "COM1"), EOSError);
   EXPECT_EQ(SetupApiBindCount(), 0);
   EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
 }
@@ -399,7 +422,7 @@ TEST_F(SettingsTest, SettingsPageInsideAWalkLeavesTheWalksListAlone) {
   window.OnPortFound = [&](const TAPort& port) {
     if (port.PortName == "COM1") {
       walkList = CurrentDeviceList();
-      ShowAdvancedSettings(port.DeviceIndex);
+      ShowAdvancedSettings(port.DeviceIndex, port.PortName);
       EXPECT_EQ(TDeviceInfoList::LiveCount(), 1) << "the page's list goes when the page does";
     }
   };
@@ -422,7 +445,7 @@ TEST_F(SettingsTest, WalkInsideASettingsPage) {
   AddPort("COM1");
   AddPort("COM2");
   TSettingsPage::During = [&] { EnumerateSerialPorts(window.Handle); };
-  ShowAdvancedSettings(1);
+  ShowAdvancedSettings(1, "COM2");
   EXPECT_EQ(window.Ports.size(), 2u);
   EXPECT_EQ(TSettingsPage::Device, "Communications Port (COM2)");
   EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
