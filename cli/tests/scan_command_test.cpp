@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -216,7 +217,34 @@ TEST(ScanCommandTest, AMessageRepeatedInAScanIsPrintedOnceWithItsCount) {
   ASSERT_EQ(lines.size(), 1u) << err.str();
   EXPECT_EQ(lines[0].rfind("Error calling comm function (22), ", 0), 0u) << lines[0];
   EXPECT_EQ(lines[0].substr(lines[0].size() - 10), " (4 times)") << lines[0];
-  EXPECT_EQ(Lines(out.str()).size(), 3u) << out.str();  // the heading and a row per port
+  // Both devices went during the scan: the report is that of the scan that followed, which has
+  // the heading alone.
+  EXPECT_EQ(Lines(out.str()), std::vector<std::string>{"Порт  Название  Состояние  Тип адаптера"})
+      << out.str();
+}
+
+TEST(ScanCommandTest, WatchAlsoReportsTheScanThatAPortGoneDuringAScanBrings) {
+  talvik_test::EnsureQtApp();
+  const std::string bench = testing::TempDir() + "/watch_pulled_bench.json";
+  std::ofstream(bench) << R"json({"devices": [
+      {"port": "COM1", "enumerator": "ACPI", "friendlyName": "Communications Port (COM1)",
+       "faults": {"pullOutAt": {"call": "EscapeCommFunction", "count": 1}}},
+      {"port": "COM2", "enumerator": "ACPI", "friendlyName": "Communications Port (COM2)",
+       "faults": {"held": true}}]})json";
+  ScanCommandHooks hooks;
+  hooks.AfterReport = [](int report) { return report < 2; };
+  // Ends the command should the second report never come.
+  QObject guard;
+  QTimer::singleShot(60000, &guard, [] { QCoreApplication::exit(0); });
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunScanCommand({"--watch", "--bench", bench}, out, err, hooks), 0) << err.str();
+
+  const std::vector<std::string> lines = Lines(out.str());
+  ASSERT_EQ(lines.size(), 5u) << out.str();  // two reports: a heading and two rows, then one
+  EXPECT_EQ(lines[1].rfind("COM1 ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[3].rfind("Порт ", 0), 0u) << lines[3];
+  EXPECT_EQ(lines[4].rfind("COM2 ", 0), 0u) << lines[4];
 }
 
 TEST(ScanCommandTest, BenchFilesThatCannotBeLoadedGiveAClearErrorAndAFailingStatus) {
