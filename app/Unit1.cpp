@@ -256,6 +256,7 @@ void TForm1::ACheckExecute() {
   }
   ProbeWaiting_ = false;
   DiscoveryFailed_ = false;
+  RescanDue_ = false;
   PortList_->Clear();
   Frame21_->ClearRows();
   ACheck_->setEnabled(false);
@@ -305,14 +306,19 @@ void TForm1::FinishScan() {
   Frame21_->unsetCursor();
   GlyphStatus1_->setText(QString::fromUtf8(kScanFinished));
   ACheck_->setEnabled(true);
+  if (RescanDue_) {
+    win::PostMessageA(Handle_, WM_START_SCAN, 0, 0);
+  }
   Q_EMIT ScanFinished();
 }
 
 void TForm1::WMDeviceChange(WPARAM wParam, LPARAM lParam) {
   if ((wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) && lParam != 0) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    if (header->dbch_devicetype == DBT_DEVTYP_PORT) {
-      ACheck_->Execute();
+    // A scan that runs now may have missed the change: one more scan follows it, however many
+    // changes came.
+    if (header->dbch_devicetype == DBT_DEVTYP_PORT && !ACheck_->Execute()) {
+      RescanDue_ = true;
     }
   }
 }
@@ -335,7 +341,7 @@ void TForm1::ButtonEdit1ButtonClick(QWidget* sender) {
   const TAPort& port = PortList_->Object(index);
   // A port refused for missing rights opens its page, which says what to do about them.
   if (!port.Busy || row->AccessDenied()) {
-    ShowAdvancedSettings(port.DeviceIndex);
+    ShowAdvancedSettings(port.DeviceIndex, port.PortName);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // TForm1: the main window and scan controller: starts a scan by itself, on the scan button and on
-// port arrival or removal; collects the ports discovery reports, probes the free untyped ones for
+// port arrival or removal (one more scan after a running one that a port change came during);
+// collects the ports discovery reports, probes the free untyped ones for
 // an echoing line adapter, and shows one row per port.
 
 #include <QWidget>
@@ -59,9 +60,12 @@ class TForm1 : public QWidget, public win::MessageTarget {
   bool Scanning() const;
   // The discovery of the last scan failed (the ports found until then were still shown).
   bool DiscoveryFailed() const { return DiscoveryFailed_; }
+  // A port arrived or went while the scan ran: one more scan starts when it has finished.
+  bool RescanDue() const { return RescanDue_; }
 
  Q_SIGNALS:
-  // FinishScan has run: the status line reads "Сканирование завершено.".
+  // FinishScan has run: the status line reads "Сканирование завершено.". When RescanDue(), the
+  // next scan has been asked for.
   void ScanFinished();
 
  protected:
@@ -125,4 +129,5 @@ class TForm1 : public QWidget, public win::MessageTarget {
   bool ProbeWaiting_ = false;
   bool PhaseEnded_ = false;
   bool DiscoveryFailed_ = false;
+  bool RescanDue_ = false;
 };

@@ -139,7 +139,8 @@ std::string ScanCommandUsage() {
          "  --json          print a JSON array, one object per port (its fields are\n"
          "                  described in talvik-scan(1))\n"
          "  --watch         keep running and print a fresh report after each port\n"
-         "                  arrival or removal\n"
+         "                  arrival or removal; those that come during a scan bring\n"
+         "                  one more scan when it ends\n"
          "  --trace         write every comm and device-setup call to standard error\n"
          "                  (as the environment variable TALVIK_TRACE=1 does)\n"
          "  --bench BENCH   scan a simulated bench instead of this machine's ports: a\n"
@@ -203,6 +204,11 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
   auto form = std::make_unique<TForm1>();
   QObject::connect(form.get(), &TForm1::ScanFinished, form.get(), [&] {
     messages.Flush(err);
+    // A port changed during the scan: without --watch only the report of the scan that follows
+    // is printed.
+    if (!options.Watch && form->RescanDue()) {
+      return;
+    }
     const std::vector<ScanRow> rows = CollectScanRows(*form);
     out << (options.Json ? FormatScanJson(rows) : FormatScanText(rows));
     out.flush();

@@ -63,17 +63,34 @@ std::shared_ptr<TDeviceInfoList> BuildPortsList() {
   return list;
 }
 
+// The "(" of the last parenthesised group when that group ends the name and is not the only
+// "(": "Intel(R) Active Management Technology - SOL (COM3)" names COM3, not "R". npos otherwise.
+std::size_t LastGroupOpening(const std::string& name) {
+  if (name.empty() || name.back() != ')') {
+    return std::string::npos;
+  }
+  const std::size_t open = name.rfind('(');
+  if (open == std::string::npos || open == name.find('(') ||
+      name.find(')', open) != name.size() - 1) {
+    return std::string::npos;
+  }
+  return open;
+}
+
 SP_DEVINFO_DATA EmptyDeviceInfo() {
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof(SP_DEVINFO_DATA);
   return data;
 }
 
-std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index) {
+// The device's display name: its friendly name, or its description when it has none.
+std::string DisplayName(TDeviceHelper& helper) {
   std::string name = helper.ReadStringProperty(SPDRP_FRIENDLYNAME);
-  if (name.empty()) {
-    name = helper.ReadStringProperty(SPDRP_DEVICEDESC);
-  }
+  return name.empty() ? helper.ReadStringProperty(SPDRP_DEVICEDESC) : name;
+}
+
+std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index) {
+  const std::string name = DisplayName(helper);
   if (!Contains(name, "COM")) {
     return nullptr;
   }
@@ -90,6 +107,33 @@ std::unique_ptr<TAPort> ClassifyDevice(TDeviceHelper& helper, std::int32_t index
   auto record = std::make_unique<TAPort>();
   record->Fill(name, type, busy, index);
   return record;
+}
+
+// True when the member of `list` that `data` names is a port named `portName`.
+bool IsPort(HDEVINFO list, const SP_DEVINFO_DATA& data, const std::string& portName) {
+  TDeviceHelper helper;
+  helper.DeviceList = list;
+  helper.DeviceInfoData = data;
+  const std::string name = DisplayName(helper);
+  return Contains(name, "COM") && ExtractPortName(name) == portName;
+}
+
+// The member of a new list that is the port a walk found at `deviceIndex` as `portName`: that
+// member while it still has that name (devices added or removed since move the others), else the
+// first port of that name. False when the port is gone.
+bool FindPortDevice(HDEVINFO list, std::int32_t deviceIndex, const std::string& portName,
+                    SP_DEVINFO_DATA& data) {
+  if (deviceIndex >= 0 &&
+      SetupApi().SetupDiEnumDeviceInfo(list, static_cast<DWORD>(deviceIndex), &data) &&
+      IsPort(list, data, portName)) {
+    return true;
+  }
+  for (DWORD i = 0; SetupApi().SetupDiEnumDeviceInfo(list, i, &data); ++i) {
+    if (IsPort(list, data, portName)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // Hands the record to the window, which answers non-zero when it took the record; otherwise
@@ -130,12 +174,11 @@ void EnumerateSerialPorts(HWND window) {
   win::PostMessageA(window, WM_PORTS_ENUMERATED, 0, 0);
 }
 
-void ShowAdvancedSettings(std::int32_t deviceIndex) {
+void ShowAdvancedSettings(std::int32_t deviceIndex, const std::string& portName) {
   const TSetupApiBinding binding;
   const std::shared_ptr<TDeviceInfoList> list = BuildPortsList();
   SP_DEVINFO_DATA data = EmptyDeviceInfo();
-  if (!list || deviceIndex < 0 ||
-      !SetupApi().SetupDiEnumDeviceInfo(list->Handle(), static_cast<DWORD>(deviceIndex), &data)) {
+  if (!list || !FindPortDevice(list->Handle(), deviceIndex, portName, data)) {
     return;
   }
   TLoadedModule msports;
@@ -174,6 +217,9 @@ bool CanOpenPort(const std::string& portName) {
 }
 
 std::string ExtractPortName(const std::string& name) {
+  if (const std::size_t open = LastGroupOpening(name); open != std::string::npos) {
+    return name.substr(open + 1, name.size() - open - 2);
+  }
   const std::size_t open = name.find('(');
   const std::string rest = open == std::string::npos ? name : name.substr(open + 1);
   const std::size_t close = rest.find(')');
@@ -181,7 +227,8 @@ std::string ExtractPortName(const std::string& name) {
 }
 
 std::string ExtractDescription(const std::string& name) {
-  const std::size_t open = name.find('(');
+  const std::size_t last = LastGroupOpening(name);
+  const std::size_t open = last != std::string::npos ? last : name.find('(');
   return open == std::string::npos ? std::string() : name.substr(0, open);
 }
 

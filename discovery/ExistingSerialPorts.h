@@ -24,17 +24,20 @@ class TAPort {
 // unusable.
 void EnumerateSerialPorts(win::HWND window);
 
-// Opens the advanced settings page of the device at `deviceIndex` of a freshly built list.
-void ShowAdvancedSettings(std::int32_t deviceIndex);
+// Opens the advanced settings page of the port that a walk found at `deviceIndex` as `portName`,
+// in a freshly built list: the device at that index while it still has that port name, else the
+// port of that name; nothing when the port is gone.
+void ShowAdvancedSettings(std::int32_t deviceIndex, const std::string& portName);
 // The parent window of the settings page (the application's main window).
 void SetAdvancedSettingsParent(win::HWND parent);
 
 // True when the port can be opened for exclusive reading and writing.
 bool CanOpenPort(const std::string& portName);
 
-// The text of the first parenthesised group of `name`; empty when it is not closed.
+// The port name in `name`: the last parenthesised group when it ends the name, otherwise the
+// first group; empty when that is not closed.
 std::string ExtractPortName(const std::string& name);
-// The text before the first "(" of `name`; empty when there is none.
+// The text before the "(" of that group; empty when there is none.
 std::string ExtractDescription(const std::string& name);
 
 // The device-information list of the walk or settings call running now; null when none runs.

@@ -1,5 +1,6 @@
 // Names and classification: one device of the bench whose friendly name, description and
-// enumerator are the input, walked by the discovery. Every record it reports is consistent.
+// enumerator are the input, walked by the discovery. Every record it reports is consistent: its
+// name begins with its description and its port name in parentheses.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +34,9 @@ class TCheckingWindow : public win::MessageTarget {
     if (port->FriendlyName.find("COM") == std::string::npos || !typeKnown ||
         (port->AdapterType == -1 && !port->Busy) ||
         port->PortName != ExtractPortName(port->FriendlyName) ||
-        port->Description != ExtractDescription(port->FriendlyName)) {
+        port->Description != ExtractDescription(port->FriendlyName) ||
+        (!port->PortName.empty() &&
+         port->FriendlyName.rfind(port->Description + "(" + port->PortName + ")", 0) != 0)) {
       std::abort();
     }
     return 1;

@@ -62,6 +62,7 @@ class AppTest : public ::testing::Test {
     EnsureQtApp();
     Boxes.clear();
     ScansFinished = 0;
+    Reports.clear();
     Bench = &win::bench::UseBench();
     Application = std::make_unique<TApplication>("Тальвик");
     win::SetMessageBoxHook(
@@ -123,7 +124,12 @@ class AppTest : public ::testing::Test {
   TForm1& CreateForm() {
     Form = std::make_unique<TForm1>();
     Form->Timer1().setInterval(kTestPhaseMs);
-    QObject::connect(Form.get(), &TForm1::ScanFinished, [this] { ++ScansFinished; });
+    QObject::connect(Form.get(), &TForm1::ScanFinished, [this] {
+      ++ScansFinished;
+      if (RecordReports) {
+        Reports.push_back(Rows());
+      }
+    });
     Form->show();
     return *Form;
   }
@@ -142,6 +148,10 @@ class AppTest : public ::testing::Test {
   std::unique_ptr<TForm1> Form;
   std::vector<RecordedBox> Boxes;
   int ScansFinished = 0;
+  // The rows of each finished scan, taken as it finished: a scan that follows at once (a port
+  // changed during the last one) clears the rows.
+  std::vector<std::vector<TPortRowView>> Reports;
+  bool RecordReports = true;  // off where live allocations are counted
 };
 
 }  // namespace talvik_test

@@ -184,6 +184,42 @@ TEST_F(SettingsClickTest, FreePortOpensItsPageAndBusyPortDoesNothing) {
   EXPECT_TRUE(Boxes.empty());
 }
 
+TEST_F(SettingsClickTest, BenchRowsNameTheHolderAndTheRefusal) {
+  win::bench::Device held = win::bench::MakePort("COM1", "Communications Port", "ACPI");
+  held.faults.held = true;
+  held.faults.heldBy = win::PortHolder{4242, "minicom", "anna"};
+  Bench->AddDevice(held);
+  win::bench::Device refused = win::bench::MakePort("COM2", "Communications Port", "ACPI");
+  refused.faults.accessDenied = true;
+  refused.faults.group = "dialout";
+  Bench->AddDevice(refused);
+  AddHeldPort("COM3");
+  CreateForm();
+  ASSERT_TRUE(WaitForScans(1));
+  PageRecorder::Install();
+
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  const auto has = [](const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  };
+  EXPECT_EQ(rows[0].State, Cell("Занят"));
+  EXPECT_TRUE(has(rows[0].ToolTip, "Занят: minicom (PID 4242, пользователь anna)"))
+      << rows[0].ToolTip;
+  EXPECT_TRUE(has(rows[0].ToolTip, "Подключено: ")) << "the bench's description stays";
+  EXPECT_EQ(rows[1].State, Cell("Нет доступа"));
+  EXPECT_EQ(rows[1].StateImage, 2);
+  EXPECT_TRUE(has(rows[1].ToolTip, "Нет доступа: узел принадлежит группе «dialout»"))
+      << rows[1].ToolTip;
+  EXPECT_TRUE(has(rows[2].ToolTip, "Занят: другая программа")) << rows[2].ToolTip;
+
+  // The page of a refused port opens, to say why; that of a held port does not.
+  ClickSettings(0);
+  ClickSettings(1);
+  ASSERT_EQ(PageRecorder::Opened.size(), 1u);
+  EXPECT_EQ(PageRecorder::Opened[0], "Communications Port (COM2)");
+}
+
 TEST_F(SettingsClickTest, ClickDuringAScanOpensThePageWhileTheScanGoesOn) {
   AddPort("COM1", [] {
     Wiring loop;

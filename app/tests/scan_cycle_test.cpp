@@ -66,28 +66,45 @@ TEST_F(ScanCycleTest, MachineWithoutPortsEndsEveryScanWithNoRows) {
   EXPECT_EQ(form.GlyphStatus1().text(), QStringLiteral("Сканирование завершено."));
 }
 
-TEST_F(ScanCycleTest, RequestsWhileScanningAreDroppedNotQueued) {
+TEST_F(ScanCycleTest, ClicksDuringAScanAreDroppedAndPortChangesBringOneMoreScan) {
   AddPort("COM1");  // keeps the scan busy for two phases and a close
   TForm1& form = CreateForm();
   ASSERT_TRUE(SpinUntil([&] { return form.SpComm1().Active(); }));
 
-  // The button, a second start message and a port arrival: all land in the running scan.
+  // The button and a second start message land in the running scan and are dropped. The two
+  // nodes of a two-port adapter arrive one after the other, in the first and the second phase.
   form.CheckButton().click();
   EXPECT_FALSE(form.ACheck().Execute());
-  win::bench::Device late = win::bench::MakePort("COM9", "Communications Port", "ACPI");
-  Bench->AddDevice(late, true);
-  ASSERT_TRUE(WaitForScans(1));
+  const auto adapterPort = [](const std::string& port, bool dtrToDsr) {
+    win::bench::Device device = win::bench::MakePort(port, "USB Serial Port", "USB");
+    device.wiring.rtsToCts = true;
+    device.wiring.dtrToDsr = dtrToDsr;
+    return device;
+  };
+  Bench->AddDevice(adapterPort("COM5", true), true);
+  ASSERT_TRUE(SpinUntil([&] { return Bench->State("COM1").dtr; }));
+  Bench->AddDevice(adapterPort("COM6", false), true);
+  EXPECT_TRUE(form.Scanning());
+
+  // Exactly one more scan, when this one has ended, and it has both ports right.
+  ASSERT_TRUE(WaitForScans(2));
   SpinFor(500);
-  EXPECT_EQ(ScansFinished, 1);
+  EXPECT_EQ(ScansFinished, 2);
   EXPECT_FALSE(form.Scanning());
-  ASSERT_EQ(form.Frame21().RowCount(), 1);  // COM9 waits for the next scan
+  ASSERT_EQ(Reports[0].size(), 1u);
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].Port, Cell("COM1"));
+  EXPECT_EQ(rows[1].Port, Cell("COM5"));
+  EXPECT_EQ(rows[1].Adapter, Cell("Кварион USB v2"));
+  EXPECT_EQ(rows[2].Port, Cell("COM6"));
+  EXPECT_EQ(rows[2].Adapter, Cell("Кварион USB v3"));
 
   // Idle: a port removal starts a full scan, exactly like the button.
   Bench->SetPresent("COM1", false, true);
-  ASSERT_TRUE(WaitForScans(2));
-  const auto rows = Rows();
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].Port, Cell("COM9"));
+  ASSERT_TRUE(WaitForScans(3));
+  ASSERT_EQ(Rows().size(), 2u);
+  EXPECT_EQ(Rows()[0].Port, Cell("COM5"));
 }
 
 TEST_F(ScanCycleTest, OnlyPortArrivalAndRemovalStartAScan) {

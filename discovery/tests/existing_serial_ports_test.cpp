@@ -26,13 +26,18 @@ bench::Device UsbPort(const std::string& port, bool rtsToCts, bool dtrToDsr,
   return device;
 }
 
-TEST(ExtractNames, TakeTheFirstParenthesisedGroup) {
+TEST(ExtractNames, TakeTheGroupThatEndsTheNameOrElseTheFirst) {
   struct Case {
     std::string name, port, description;
   };
   const std::vector<Case> cases{
       {"Communications Port (COM1)", "COM1", "Communications Port "},
-      {"Serial A (B) (COM7)", "B", "Serial A "},
+      {"Intel(R) Active Management Technology - SOL (COM3)", "COM3",
+       "Intel(R) Active Management Technology - SOL "},
+      {"Serial A (B) (COM7)", "COM7", "Serial A (B) "},
+      {"Serial A (B) (COM7) spare", "B", "Serial A "},
+      {"Port (a(b)c)", "a(b", "Port "},
+      {"(COM4)", "COM4", ""},
       {"COM emulator", "", ""},
       {"Port (COM3", "", "Port "},
       {"%s%n (%s%n)", "%s%n", "%s%n "},
@@ -96,16 +101,18 @@ TEST_F(PortsTest, TellsBusyFreeAndUntestablePorts) {
   bench::Device noEnumerator = bench::MakePort("COM6", "Communications Port", "ACPI");
   noEnumerator.properties.erase(SPDRP_ENUMERATOR_NAME);
   bench->AddDevice(noEnumerator);
+  // A "(" in the description: the group that ends the name is the port.
+  AddPort("COM7", "Intel(R) Active Management Technology - SOL", "PCI");
 
   EnumerateSerialPorts(window.Handle);
 
-  ASSERT_EQ(window.Ports.size(), 6u);
+  ASSERT_EQ(window.Ports.size(), 7u);
   struct Expected {
     bool busy;
     std::int32_t type;
   };
-  const std::vector<Expected> expected{{false, 0}, {true, -1}, {true, 0},
-                                       {true, 0},  {true, 0},  {false, 0}};
+  const std::vector<Expected> expected{{false, 0}, {true, -1}, {true, 0}, {true, 0},
+                                       {true, 0},  {false, 0}, {false, 0}};
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(window.Ports[i]->Busy, expected[i].busy) << window.Ports[i]->FriendlyName;
     EXPECT_EQ(window.Ports[i]->AdapterType, expected[i].type) << window.Ports[i]->FriendlyName;
@@ -118,6 +125,9 @@ TEST_F(PortsTest, TellsBusyFreeAndUntestablePorts) {
   EXPECT_EQ(bench->State("COM5").opens + bench->State("COM5").refusedOpens, 0);
   EXPECT_EQ(bench->State("COM1").opens, 1);
   EXPECT_FALSE(bench->State("COM1").open) << "the open test closes the port at once";
+  EXPECT_EQ(window.Ports[6]->PortName, "COM7");
+  EXPECT_EQ(window.Ports[6]->Description, "Intel(R) Active Management Technology - SOL ");
+  EXPECT_EQ(bench->State("COM7").opens, 1);
   EXPECT_TRUE(Boxes.empty());
   EXPECT_EQ(window.Posted, std::vector<UINT>{WM_PORTS_ENUMERATED});
 }
@@ -257,7 +267,7 @@ TEST_F(PortsTest, UnusableSetupServiceRaisesTheLastOSError) {
     EXPECT_EQ(error.ErrorCode(), ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(error.what(), "System Error.  Code: 126.\r\n" + SysErrorMessage(ERROR_MOD_NOT_FOUND));
   }
-  EXPECT_THROW(ShowAdvancedSettings(0), EOSError);
+  EXPECT_THROW(ShowAdvancedSettings(0, "COM1"), EOSError);
 
   ReplaceSetupApiExport("SetupDiGetClassDevsA",
                         ToFarProc(+[](const GUID*, PCSTR, HWND, DWORD) -> HDEVINFO {
@@ -374,21 +384,44 @@ TEST_F(SettingsTest, OpensThePageOfTheDeviceAtTheIndex) {
   AddPort("COM3", "Other Port");
   SetAdvancedSettingsParent(window.Handle);
 
-  ShowAdvancedSettings(2);
+  ShowAdvancedSettings(2, "COM3");
   EXPECT_EQ(TSettingsPage::Calls, 1);
   EXPECT_EQ(TSettingsPage::Device, "Other Port (COM3)");
   EXPECT_EQ(TSettingsPage::Parent, window.Handle);
   EXPECT_TRUE(Boxes.empty());
 
-  ShowAdvancedSettings(3);
-  ShowAdvancedSettings(-1);
+  ShowAdvancedSettings(3, "COM4");
+  ShowAdvancedSettings(-1, "COM4");
   EXPECT_EQ(TSettingsPage::Calls, 1) << "no member at that index: nothing shown";
   EXPECT_TRUE(Boxes.empty());
 
   TSettingsPage::Result = 1;
-  ShowAdvancedSettings(0);
+  ShowAdvancedSettings(0, "COM1");
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0], "SerialDisplayAdvancedSettings: " + SysErrorMessage(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(SetupApiBindCount(), 0);
+  EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
+}
+
+TEST_F(SettingsTest, ThePageIsOfTheRowsOwnPortAfterDevicesWent) {
+  for (const char* port : {"COM1", "COM2", "COM3"}) {
+    AddPort(port);
+  }
+  EnumerateSerialPorts(window.Handle);
+  ASSERT_EQ(window.Ports.size(), 3u);
+
+  // The row's own port has gone: its index names COM3 now, whose page must not open.
+  bench->PullOut("COM2");
+  ShowAdvancedSettings(window.Ports[1]->DeviceIndex, window.Ports[1]->PortName);
+  EXPECT_EQ(TSettingsPage::Calls, 0);
+
+  TSettingsPage::Install();
+  // A port before the row's has gone: its index names no device, and the port is found by name.
+  bench->PullOut("COM1");
+  ShowAdvancedSettings(window.Ports[2]->DeviceIndex, window.Ports[2]->PortName);
+  EXPECT_EQ(TSettingsPage::Calls, 1);
+  EXPECT_EQ(TSettingsPage::Device, "Communications Port (COM3)");
+  EXPECT_TRUE(Boxes.empty());
   EXPECT_EQ(SetupApiBindCount(), 0);
   EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
 }
@@ -396,9 +429,9 @@ TEST_F(SettingsTest, OpensThePageOfTheDeviceAtTheIndex) {
 TEST_F(SettingsTest, MissingSettingsLibraryRaises) {
   AddPort("COM1");
   RegisterBuiltinModule(BuiltinModule{"msports.dll", {}, ERROR_MOD_NOT_FOUND});
-  EXPECT_THROW(ShowAdvancedSettings(0), EOSError);
+  EXPECT_THROW(ShowAdvancedSettings(0, "COM1"), EOSError);
   RegisterBuiltinModule(BuiltinModule{"msports.dll", {}, 0});
-  EXPECT_THROW(ShowAdvancedSettings(0), EOSError);
+  EXPECT_THROW(ShowAdvancedSettings(0, "COM1"), EOSError);
   EXPECT_EQ(SetupApiBindCount(), 0);
   EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);
 }
@@ -411,7 +444,7 @@ TEST_F(SettingsTest, SettingsPageInsideAWalkLeavesTheWalksListAlone) {
   window.OnPortFound = [&](const TAPort& port) {
     if (port.PortName == "COM1") {
       walkList = CurrentDeviceList();
-      ShowAdvancedSettings(port.DeviceIndex);
+      ShowAdvancedSettings(port.DeviceIndex, port.PortName);
       EXPECT_EQ(TDeviceInfoList::LiveCount(), 1) << "the page's list goes when the page does";
     }
   };
@@ -434,7 +467,7 @@ TEST_F(SettingsTest, WalkInsideASettingsPage) {
   AddPort("COM1");
   AddPort("COM2");
   TSettingsPage::During = [&] { EnumerateSerialPorts(window.Handle); };
-  ShowAdvancedSettings(1);
+  ShowAdvancedSettings(1, "COM2");
   EXPECT_EQ(window.Ports.size(), 2u);
   EXPECT_EQ(TSettingsPage::Device, "Communications Port (COM2)");
   EXPECT_EQ(TDeviceInfoList::LiveCount(), 0);

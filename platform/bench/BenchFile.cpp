@@ -296,11 +296,27 @@ class Reader {
   Faults ReadFaults(const json& value, const std::string& path) const {
     Object(value, path);
     Keys(value, path,
-         {"held", "openError", "refuseCommState", "refusedBaudRates", "refuseQueueSizes",
-          "pullOutAt"});
+         {"held", "heldBy", "accessDenied", "group", "openError", "refuseCommState",
+          "refusedBaudRates", "refuseQueueSizes", "pullOutAt"});
     Faults faults;
     if (value.contains("held")) {
       faults.held = Bool(value["held"], path + ".held");
+    }
+    if (value.contains("heldBy")) {
+      if (value.contains("held") && !faults.held) {
+        Fail(path + ".heldBy", "names the holder of a port that is not \"held\"");
+      }
+      faults.held = true;
+      faults.heldBy = ReadHolder(value["heldBy"], path + ".heldBy");
+    }
+    if (value.contains("accessDenied")) {
+      faults.accessDenied = Bool(value["accessDenied"], path + ".accessDenied");
+    }
+    if (value.contains("group")) {
+      if (!faults.accessDenied) {
+        Fail(path + ".group", "is the group of a port with \"accessDenied\": true");
+      }
+      faults.group = String(value["group"], path + ".group");
     }
     if (value.contains("openError")) {
       faults.openError = Number(value["openError"], path + ".openError");
@@ -325,6 +341,26 @@ class Reader {
       faults.pullOutAt = ReadPullOut(value["pullOutAt"], path + ".pullOutAt");
     }
     return faults;
+  }
+
+  PortHolder ReadHolder(const json& value, const std::string& path) const {
+    Object(value, path);
+    Keys(value, path, {"pid", "name", "user"});
+    PortHolder holder;
+    if (value.contains("pid")) {
+      const DWORD pid = Number(value["pid"], path + ".pid");
+      if (pid > 0x7FFFFFFF) {
+        Fail(path + ".pid", "expected a process number from 0 (not known) to 2147483647");
+      }
+      holder.pid = static_cast<long>(pid);
+    }
+    if (value.contains("name")) {
+      holder.name = String(value["name"], path + ".name");
+    }
+    if (value.contains("user")) {
+      holder.user = String(value["user"], path + ".user");
+    }
+    return holder;
   }
 
   PullOutAt ReadPullOut(const json& value, const std::string& path) const {

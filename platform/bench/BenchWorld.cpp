@@ -131,6 +131,9 @@ std::string StateText(const BenchDevice& device) {
   if (device.device.faults.held) {
     return "занят другой программой";
   }
+  if (device.device.faults.accessDenied) {
+    return "нет доступа";
+  }
   if (device.state.open) {
     return "открыт";
   }
@@ -196,8 +199,9 @@ class BenchWorldImpl final : public BenchWorld {
       DWORD refusal = ERROR_SUCCESS;
       if (!device->device.present) {
         refusal = ERROR_FILE_NOT_FOUND;
-      } else if (faults.held || !device->port.expired()) {
-        refusal = ERROR_ACCESS_DENIED;  // a serial port has one opener at a time
+      } else if (faults.held || faults.accessDenied || !device->port.expired()) {
+        // Held, refused to this user, or open already (a serial port has one opener at a time).
+        refusal = ERROR_ACCESS_DENIED;
       } else if (faults.openError != 0) {
         refusal = faults.openError;
       }
@@ -344,11 +348,21 @@ class BenchWorldImpl final : public BenchWorld {
     return Description(entry->properties, *entry->device);
   }
 
+  // The bench's description of the device, and the holder and refusal that its faults name.
   PortFacts Facts(std::string_view portName) override {
     PortFacts facts;
     if (const auto device = Find(portName)) {
       std::lock_guard lock(device->mutex);
       facts.details = Description(device->device.properties, *device);
+      const Faults& faults = device->device.faults;
+      facts.held = faults.held;
+      if (faults.held) {
+        facts.heldBy = faults.heldBy;
+      }
+      if (faults.accessDenied) {
+        facts.access = PortAccess::Denied;
+        facts.group = faults.group;
+      }
     }
     return facts;
   }

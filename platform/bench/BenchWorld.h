@@ -50,9 +50,14 @@ struct PullOutAt {
 };
 
 struct Faults {
-  bool held = false;             // another program holds the port: opens fail, ERROR_ACCESS_DENIED
-  DWORD openError = 0;           // non-zero: opens fail with this code
-  bool refuseCommState = false;  // SetCommState fails, ERROR_INVALID_PARAMETER
+  bool held = false;  // another program holds the port: opens fail, ERROR_ACCESS_DENIED
+  std::optional<PortHolder> heldBy;  // the program that holds a `held` port, where named
+  // This user may not open the port: opens fail with ERROR_ACCESS_DENIED, and the port's facts
+  // say so, with the node's group where `group` names one.
+  bool accessDenied = false;
+  std::string group;
+  DWORD openError = 0;                  // non-zero: opens fail with this code
+  bool refuseCommState = false;         // SetCommState fails, ERROR_INVALID_PARAMETER
   std::vector<DWORD> refusedBaudRates;  // SetCommState with one of these fails the same way
   bool refuseQueueSizes = false;        // SetupComm fails, ERROR_INVALID_PARAMETER
   std::optional<PullOutAt> pullOutAt;

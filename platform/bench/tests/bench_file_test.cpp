@@ -86,6 +86,42 @@ TEST(BenchFileTest, DevicesWithPropertiesWiringAndFaults) {
   win::bench::UseBench();
 }
 
+TEST(BenchFileTest, ANamedHolderAndARefusedUserAreThePortsFacts) {
+  auto world = BenchWorld::FromJson(R"json({"devices": [
+    {"port": "COM1", "friendlyName": "Line (COM1)",
+     "faults": {"heldBy": {"pid": 4242, "name": "minicom", "user": "anna"}}},
+    {"port": "COM2", "friendlyName": "Line (COM2)", "faults": {"held": true}},
+    {"port": "COM3", "friendlyName": "Line (COM3)",
+     "faults": {"accessDenied": true, "group": "dialout"}},
+    {"port": "COM4", "friendlyName": "Line (COM4)"}]})json");
+  InstallDeviceWorld(world);
+
+  const win::PortFacts named = world->Facts("COM1");
+  EXPECT_TRUE(named.held);
+  ASSERT_TRUE(named.heldBy.has_value());
+  EXPECT_EQ(named.heldBy->pid, 4242);
+  EXPECT_EQ(named.heldBy->name, "minicom");
+  EXPECT_EQ(named.heldBy->user, "anna");
+  EXPECT_EQ(named.access, win::PortAccess::Unknown);
+  const win::PortFacts unnamed = world->Facts("COM2");
+  EXPECT_TRUE(unnamed.held);
+  EXPECT_FALSE(unnamed.heldBy.has_value());
+  const win::PortFacts refused = world->Facts("COM3");
+  EXPECT_FALSE(refused.held);
+  EXPECT_EQ(refused.access, win::PortAccess::Denied);
+  EXPECT_EQ(refused.group, "dialout");
+  const win::PortFacts free = world->Facts("COM4");
+  EXPECT_FALSE(free.held || free.heldBy.has_value());
+  EXPECT_EQ(free.access, win::PortAccess::Unknown);
+  EXPECT_FALSE(free.details.empty());
+
+  for (const char* port : {"COM1", "COM2", "COM3"}) {
+    EXPECT_EQ(Port(port).error(), ERROR_ACCESS_DENIED) << port;
+  }
+  EXPECT_TRUE(Port("COM4").valid());
+  win::bench::UseBench();
+}
+
 TEST(BenchFileTest, ErrorsNameTheFileAndTheField) {
   EXPECT_EQ(ErrorOf(R"({"devices": [{}, {}, {}, {"wiring": {"echo": "sometimes"}}]})"),
             "bench.json: devices[3].wiring.echo: expected one of \"none\", \"always\", "
@@ -117,6 +153,15 @@ TEST(BenchFileTest, ErrorsNameTheFileAndTheField) {
                         {"code": 12, "type": "sz", "value": "B"}]}]})"),
             "bench.json: devices[0].properties[0]: property 12 is already given by "
             "devices[0].friendlyName");
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"faults": {"held": false, "heldBy": {"name": "cu"}}}]})"),
+            "bench.json: devices[0].faults.heldBy: names the holder of a port that is not "
+            "\"held\"");
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"faults": {"group": "dialout"}}]})"),
+            "bench.json: devices[0].faults.group: is the group of a port with \"accessDenied\": "
+            "true");
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"faults": {"heldBy": {"pid": 4294967295}}}]})"),
+            "bench.json: devices[0].faults.heldBy.pid: expected a process number from 0 (not "
+            "known) to 2147483647");
   EXPECT_EQ(ErrorOf(R"({"device": []})"),
             "bench.json: device: unknown field (expected one of \"devices\")");
   EXPECT_EQ(ErrorOf(R"({})"), "bench.json: devices: missing");
@@ -153,12 +198,16 @@ TEST(BenchFileTest, TheDemoBenchLoads) {
     names.emplace_back(name);
   }
   win::SetupDiDestroyDeviceInfoList(list);
-  ASSERT_EQ(names.size(), 10u);
+  ASSERT_EQ(names.size(), 11u);
   EXPECT_EQ(names.front(), "Communications Port (COM1)");
   EXPECT_EQ(names[1], "Printer Port (LPT1)");
   EXPECT_EQ(names.back(), "Silicon Labs CP210x USB to UART Bridge (COM10)");
 
+  // One port held by a named program, one this user may not open.
   EXPECT_EQ(Port("COM1").error(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(world->Facts("COM1").heldBy.value_or(win::PortHolder{}).name, "minicom");
+  EXPECT_EQ(Port("COM2").error(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(world->Facts("COM2").access, win::PortAccess::Denied);
   {
     Port cable("COM6");
     ASSERT_TRUE(win::EscapeCommFunction(cable.get(), SETRTS));
