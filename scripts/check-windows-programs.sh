@@ -25,7 +25,7 @@ fail() {
 }
 
 mkdir -p "$WINEPREFIX"
-wineserver --persistent
+wineserver --persistent >"$build/wineserver.log" 2>&1
 trap 'wineserver --kill' EXIT
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot --init >"$build/wineboot.log" 2>&1

@@ -28,7 +28,7 @@ mkdir -p "$WINEPREFIX"
 # echoing line.
 echo_pid=
 trap '[[ -n "$echo_pid" ]] && kill "$echo_pid"; wineserver --kill' EXIT
-wineserver --persistent
+wineserver --persistent >"$build/wineserver.log" 2>&1
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot --init >"$build/wineboot.log" 2>&1
 fi
