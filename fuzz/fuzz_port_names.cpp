@@ -35,7 +35,7 @@ class TCheckingWindow : public win::MessageTarget {
         (port->AdapterType == -1 && !port->Busy) ||
         port->PortName != ExtractPortName(port->FriendlyName) ||
         port->Description != ExtractDescription(port->FriendlyName) ||
-        (!port->PortName.empty() &&
+        (!port->PortName.empty() && port->FriendlyName.find('(') != std::string::npos &&
          port->FriendlyName.rfind(port->Description + "(" + port->PortName + ")", 0) != 0)) {
       std::abort();
     }
