@@ -68,7 +68,7 @@ work="$cache_root/qt-$qt_version-work"
 rm -rf "$work" "$prefix"
 mkdir -p "$work"
 cd "$work"
-echo "Building Qt $qt_version for Windows into $prefix (about half an hour on two cores)"
+echo "Building Qt $qt_version for Windows into $prefix (15 to 30 minutes on two cores)"
 apt-get source -qq --download-only qt6-base
 ls qt6-base_"$qt_version"+*.dsc >/dev/null
 dpkg-source -x --skip-patches qt6-base_*.dsc src >/dev/null
