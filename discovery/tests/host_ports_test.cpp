@@ -25,6 +25,7 @@
 #include "discovery/tests/DiscoveryFixture.h"
 #include "platform/devices/DeviceWorldRegistry.h"
 #include "platform/host/HostWorld.h"
+#include "testing/HolderProcess.h"
 #include "testing/HostFakeTree.h"
 #include "testing/HostPty.h"
 
@@ -40,51 +41,24 @@ enum class Hold { Open, Flock, Exclusive, AsciiLockFile, BinaryLockFile };
 // A child process, "talvik-holder", that holds the port in one way until the object goes.
 class Holder {
  public:
-  Holder(Hold how, const std::string& slave) {
-    int ready[2];
-    int stay[2];
-    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(stay, O_CLOEXEC) != 0) {
-      throw std::runtime_error("no pipe");
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(stay[1]);
-      prctl(PR_SET_NAME, "talvik-holder");
-      if (how == Hold::Open || how == Hold::Flock || how == Hold::Exclusive) {
-        const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
-        if (fd < 0 || (how == Hold::Flock && flock(fd, LOCK_EX) != 0) ||
-            (how == Hold::Exclusive && ioctl(fd, TIOCEXCL) != 0)) {
-          _exit(2);
-        }
-      }
-      char byte = 1;
-      (void)!write(ready[1], &byte, 1);
-      (void)!read(stay[0], &byte, 1);  // until the parent closes its end
-      _exit(0);
-    }
-    close(ready[1]);
-    close(stay[0]);
-    stay_ = stay[1];
-    char byte = 0;
-    const bool started = read(ready[0], &byte, 1) == 1;
-    close(ready[0]);
-    if (!started) {
+  Holder(Hold how, const std::string& slave)
+      : process_([how, &slave] {
+          if (how != Hold::Open && how != Hold::Flock && how != Hold::Exclusive) {
+            return true;
+          }
+          const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
+          return fd >= 0 && (how != Hold::Flock || flock(fd, LOCK_EX) == 0) &&
+                 (how != Hold::Exclusive || ioctl(fd, TIOCEXCL) == 0);
+        }) {
+    if (!process_.Holding()) {
       throw std::runtime_error("the holder did not start");
     }
   }
-  ~Holder() {
-    close(stay_);
-    waitpid(pid_, nullptr, 0);
-  }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
 
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return process_.Pid(); }
 
  private:
-  pid_t pid_ = -1;
-  int stay_ = -1;
+  win::host::testing::HolderProcess process_;
 };
 
 // Notices every open of a node from its creation on.

@@ -32,6 +32,7 @@
 #include "platform/host/HostLockFile.h"
 #include "platform/host/HostOwnLock.h"
 #include "platform/host/HostWorld.h"
+#include "testing/HolderProcess.h"
 #include "testing/HostFakeTree.h"
 #include "testing/HostPty.h"
 
@@ -42,52 +43,7 @@ using testing::FakeHostTree;
 using testing::Pty;
 using testing::UsbAdapter;
 
-// A child process, "talvik-holder", that does `hold` (only async-signal-safe calls; false when it
-// could not) and stays until the object goes.
-class Holder {
- public:
-  explicit Holder(const std::function<bool()>& hold) {
-    int ready[2];
-    int stay[2];
-    if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(stay, O_CLOEXEC) != 0) {
-      throw std::runtime_error("no pipe");
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(stay[1]);
-      prctl(PR_SET_NAME, "talvik-holder");
-      char byte = hold() ? 1 : 0;
-      (void)!write(ready[1], &byte, 1);
-      (void)!read(stay[0], &byte, 1);  // until the parent closes its end
-      _exit(0);
-    }
-    close(ready[1]);
-    close(stay[0]);
-    stay_ = stay[1];
-    char byte = 0;
-    holding_ = read(ready[0], &byte, 1) == 1 && byte == 1;
-    close(ready[0]);
-  }
-  ~Holder() { Leave(); }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-
-  pid_t Pid() const { return pid_; }
-  bool Holding() const { return holding_; }
-  void Leave() {
-    if (stay_ >= 0) {
-      close(stay_);
-      stay_ = -1;
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stay_ = -1;
-  bool holding_ = false;
-};
+using Holder = testing::HolderProcess;
 
 // A child that has ended and is not reaped yet: a zombie.
 pid_t Zombie() {
