@@ -1,7 +1,9 @@
 // Bench files: a JSON description of the devices on the bench, their wiring and faults.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
@@ -20,6 +22,30 @@ constexpr const char* kCallNames[] = {
     "GetCommTimeouts", "SetCommTimeouts",    "GetCommMask",       "SetCommMask",  "WaitCommEvent",
     "ReadFile",        "WriteFile",          "CancelIo",          "CancelIoEx",   "ClearCommError",
     "PurgeComm",       "EscapeCommFunction", "GetCommModemStatus"};
+
+// Where the text stops being JSON, and why, in words: "line 3, column 7: not valid JSON (...)",
+// without the JSON library's own tags.
+std::string ParseProblem(const std::string& text, const json::parse_error& error) {
+  const std::size_t end = std::min<std::size_t>(error.byte == 0 ? 0 : error.byte - 1, text.size());
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  const std::string what = error.what();
+  const std::size_t dash = what.find(" - ");
+  const std::size_t colon = what.rfind(": ");
+  const std::string reason = dash != std::string::npos    ? what.substr(dash + 3)
+                             : colon != std::string::npos ? what.substr(colon + 2)
+                                                          : what;
+  return "line " + std::to_string(line) + ", column " + std::to_string(column) +
+         ": not valid JSON (" + reason + ")";
+}
 
 bool SameText(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) {
@@ -397,11 +423,16 @@ class Reader {
 
 std::shared_ptr<BenchWorld> BenchWorld::FromJson(const std::string& text,
                                                  const std::string& origin) {
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    throw BenchFileError(origin + ": is empty, not a bench file");
+  }
   json root;
   try {
     root = json::parse(text);
+  } catch (const json::parse_error& error) {
+    throw BenchFileError(origin + ": " + ParseProblem(text, error));
   } catch (const json::exception& error) {
-    throw BenchFileError(origin + ": " + error.what());
+    throw BenchFileError(origin + ": not valid JSON (" + error.what() + ")");
   }
   auto devices = Reader(origin).Devices(root);
   auto world = Create();
@@ -412,6 +443,10 @@ std::shared_ptr<BenchWorld> BenchWorld::FromJson(const std::string& text,
 }
 
 std::shared_ptr<BenchWorld> BenchWorld::LoadFile(const std::string& path) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    throw BenchFileError(path + ": is a directory, not a bench file");
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     throw BenchFileError(path + ": cannot be read (" + std::strerror(errno) + ")");
