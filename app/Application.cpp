@@ -24,16 +24,6 @@ int ShowMessageBox(HWND /*owner*/, const std::string& text, const std::string& c
   return IDOK;
 }
 
-std::string ExceptionText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception";
-  }
-}
-
 // The texts of the error reports on screen (boxes nested in each other's loops), and the count
 // of reports that repeated one of them. Main thread only.
 struct TReportsOnScreen {
@@ -78,6 +68,16 @@ TApplication::~TApplication() {
   SetMessagePump(nullptr);
   SetApplicationExceptionHook(nullptr);
   SetMessageBoxHook(nullptr);
+}
+
+std::string TApplication::ExceptionText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception";
+  }
 }
 
 std::string TApplication::ErrorReportText(const std::string& message) {

@@ -19,6 +19,8 @@ class TApplication : public QObject {
   TApplication(const TApplication&) = delete;
   TApplication& operator=(const TApplication&) = delete;
 
+  // The message an exception carries.
+  static std::string ExceptionText(std::exception_ptr error);
   // The text of the default error report: a full stop is appended when the message's last
   // character sorts after ".".
   static std::string ErrorReportText(const std::string& message);

@@ -5,7 +5,6 @@
 
 #include "app/Application.h"
 #include "app/Colors.h"
-#include "discovery/ExistingSerialPorts.h"
 
 TFrame2::TFrame2(QWidget* parent) : QScrollArea(parent), Content_(new QWidget), Layout_(nullptr) {
   setFrameShape(QFrame::NoFrame);
@@ -27,8 +26,8 @@ TFrame2::TFrame2(QWidget* parent) : QScrollArea(parent), Content_(new QWidget), 
   setWidget(Content_);
 }
 
-void TFrame2::AddPortRow(const TAPort& port) {
-  auto* row = new TPortRow(port, win::PortFactsOf(port.PortName), Content_);
+void TFrame2::AddPortRow(const PortRecord& record) {
+  auto* row = new TPortRow(record, Content_);
   row->hide();
   // The click is handled after the mouse event has ended: the settings page runs a modal loop
   // in which a new scan may destroy the row that was clicked.
@@ -64,11 +63,11 @@ std::vector<TPortRowView> TFrame2::RowViews() const {
   return views;
 }
 
-const TPortRow* TFrame2::RowOf(const QWidget* cell) const {
-  for (const TPortRow* row : Rows_) {
-    if (cell != nullptr && (cell == row || row->isAncestorOf(cell))) {
-      return row;
+int TFrame2::IndexOf(const QWidget* cell) const {
+  for (std::size_t i = 0; i < Rows_.size(); ++i) {
+    if (cell != nullptr && (cell == Rows_[i] || Rows_[i]->isAncestorOf(cell))) {
+      return static_cast<int>(i);
     }
   }
-  return nullptr;
+  return -1;
 }

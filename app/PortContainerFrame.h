@@ -16,17 +16,16 @@ class TFrame2 : public QScrollArea {
  public:
   explicit TFrame2(QWidget* parent = nullptr);
 
-  // Adds the port's row below the rows already there, with what the device world knows of the
-  // port now; it becomes visible complete.
-  void AddPortRow(const TAPort& port);
+  // Adds the record's row below the rows already there; it becomes visible complete.
+  void AddPortRow(const PortRecord& record);
   // Removes and destroys every row, first to last.
   void ClearRows();
 
   int RowCount() const { return static_cast<int>(Rows_.size()); }
   TPortRow& Row(int index) const { return *Rows_.at(static_cast<std::size_t>(index)); }
   std::vector<TPortRowView> RowViews() const;
-  // The row that holds `cell`, or null when it is in no row of this area.
-  const TPortRow* RowOf(const QWidget* cell) const;
+  // The index of the row that holds `cell`, or -1 when it is in no row of this area.
+  int IndexOf(const QWidget* cell) const;
 
   // Called when a row's settings icon is clicked; the argument is the clicked icon.
   std::function<void(QWidget* sender)> OnSettingsClick;

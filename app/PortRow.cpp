@@ -1,12 +1,13 @@
 #include "app/PortRow.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "app/Colors.h"
 #include "app/Pictures.h"
 #include "app/PortFactsText.h"
-#include "discovery/ExistingSerialPorts.h"
+#include "app/Texts.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ TGlyphCell::TGlyphCell(int imageIndex, bool clickable, QWidget* parent)
     : QWidget(parent), ImageIndex_(imageIndex), Clickable_(clickable) {
   if (clickable) {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
   }
 }
 
@@ -40,6 +42,10 @@ void TGlyphCell::paintEvent(QPaintEvent* /*event*/) {
   painter.fillRect(rect(), WindowColor());
   painter.setPen(FrameLineColor());
   painter.drawRect(1, 1, width() - 3, height() - 3);
+  if (hasFocus()) {
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+    painter.drawRect(0, 0, width() - 1, height() - 1);
+  }
   const int top = (height() - 16) / 2;
   painter.drawPixmap(4, top, RowImage(ImageIndex_).pixmap(16, 16));
 }
@@ -53,21 +59,31 @@ void TGlyphCell::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
 }
 
-TPortRow::TPortRow(const TAPort& port, const win::PortFacts& facts, QWidget* parent)
-    : QWidget(parent), Key_(port.PortName), Facts_(facts) {
+void TGlyphCell::keyPressEvent(QKeyEvent* event) {
+  if (Clickable_ && event->key() == Qt::Key_Space && !event->isAutoRepeat() && OnClick) {
+    OnClick(this);
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+TPortRow::TPortRow(const PortRecord& record, QWidget* parent) : QWidget(parent), Key_(record.Port) {
   setFixedHeight(kHeight);
-  setToolTip(QString::fromStdString(PortToolTip(facts)));
+  setToolTip(QString::fromStdString(PortToolTip(record.Facts)));
   setAutoFillBackground(true);
   QPalette colours = palette();
   colours.setColor(QPalette::Window, WindowColor());
   setPalette(colours);
 
-  auto* portCell = new TTextCell(CellText(port.PortName), this);
+  auto* portCell = new TTextCell(CellText(record.Port), this);
   SettingsCell_ = new TGlyphCell(kSettingsImage, true, this);
-  auto* descriptionCell = new TTextCell(CellText(port.Description), this);
-  auto* stateGlyph = new TGlyphCell(StateImageIndex(port.AdapterType, port.Busy), false, this);
-  auto* stateCell = new TTextCell(CellText(PortStateText(port.Busy, facts)), this);
-  auto* adapterCell = new TTextCell(CellText(AdapterText(port.AdapterType, port.Busy)), this);
+  if (record.Status() == PortStatus::Busy) {
+    SettingsCell_->setToolTip(QString::fromUtf8(texts::kBusySettings));
+  }
+  auto* descriptionCell = new TTextCell(CellText(record.Description), this);
+  auto* stateGlyph = new TGlyphCell(StateImageIndex(record), false, this);
+  auto* stateCell = new TTextCell(CellText(texts::StatusText(record.Status())), this);
+  auto* adapterCell = new TTextCell(CellText(texts::AdapterName(record.Kind)), this);
   Cells_ = {portCell, SettingsCell_, descriptionCell, stateGlyph, stateCell, adapterCell};
 
   int left = 0;
@@ -91,29 +107,13 @@ TPortRowView TPortRow::View() const {
   view.Adapter = text(5);
   view.StateImage = static_cast<const TGlyphCell*>(Cells_[3])->ImageIndex();
   view.ToolTip = toolTip().toStdString();
-  view.Facts = Facts_;
+  view.SettingsToolTip = SettingsCell_->toolTip().toStdString();
   return view;
 }
 
-int TPortRow::StateImageIndex(int adapterType, bool busy) {
-  const bool cable = adapterType >= 1 && adapterType <= 3;
-  if (cable) {
-    return busy ? 6 : 3;
+int TPortRow::StateImageIndex(const PortRecord& record) {
+  if (record.Cable()) {
+    return record.Busy ? 6 : 3;
   }
-  return busy ? 2 : 1;
-}
-
-std::string TPortRow::AdapterText(int adapterType, bool busy) {
-  switch (adapterType) {
-    case 0:
-      return busy ? "" : "Адаптер К-Лайн";
-    case 1:
-      return "Кварион COM v1";
-    case 2:
-      return "Кварион USB v2";
-    case 3:
-      return "Кварион USB v3";
-    default:
-      return "";
-  }
+  return record.Busy ? 2 : 1;
 }

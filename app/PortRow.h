@@ -1,7 +1,7 @@
 #pragma once
 // TPortRow, TTextCell and TGlyphCell: one port's row: a 19 pixel strip with six cells (port name,
-// settings icon, description, state icon, state, adapter type). Everything it shows is copied when
-// it is built; it keeps the port name as its hidden key.
+// settings icon, description, state icon, state, adapter type), drawn from the port's record of
+// the scan. Everything it shows is copied when it is built; it keeps the port name as its key.
 
 #include <QIcon>
 #include <QString>
@@ -10,9 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Additions.h"
-
-class TAPort;
+#include "app/ScanModel.h"
 
 // A text cell: two leading blanks, left-aligned, centred vertically, cut off at the right edge,
 // a one-pixel line along the bottom edge.
@@ -31,7 +29,8 @@ class TTextCell : public QWidget {
 };
 
 // An icon cell: a 16x16 image 4 pixels from the left inside a thin frame one pixel in from the
-// edge. A clickable one has the hand pointer and reports left clicks.
+// edge. A clickable one has the hand pointer, takes the focus with Tab and reports left clicks
+// and Space.
 class TGlyphCell : public QWidget {
   Q_OBJECT
 
@@ -44,19 +43,20 @@ class TGlyphCell : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   int ImageIndex_;
   bool Clickable_;
 };
 
-// What a row shows, for front ends that print the rows.
+// What a row shows.
 struct TPortRowView {
   std::string Key;
   std::string Port, Description, State, Adapter;  // the cell texts as shown
   int StateImage = 0;
   std::string ToolTip;
-  win::PortFacts Facts;  // what the device world knew of the port when the row was built
+  std::string SettingsToolTip;
 };
 
 class TPortRow : public QWidget {
@@ -67,24 +67,19 @@ class TPortRow : public QWidget {
   static constexpr std::array<int, 6> kCellWidths = {48, 28, 200, 28, 80, 140};
   static constexpr int kSettingsImage = 5;
 
-  // `facts`: what the device world knows of the port, for the state text and the tool tip.
-  TPortRow(const TAPort& port, const win::PortFacts& facts, QWidget* parent);
+  TPortRow(const PortRecord& record, QWidget* parent);
 
   const std::string& Key() const { return Key_; }
-  // The port was refused for missing rights: its settings page still opens, to say so.
-  bool AccessDenied() const { return Facts_.access == win::PortAccess::Denied; }
   TPortRowView View() const;
   TGlyphCell& SettingsCell() const { return *SettingsCell_; }
   // The cells, left to right.
   QWidget* Cell(int index) const { return Cells_.at(static_cast<std::size_t>(index)); }
 
-  // The state icon rule and the adapter text by adapter type and busy flag.
-  static int StateImageIndex(int adapterType, bool busy);
-  static std::string AdapterText(int adapterType, bool busy);
+  // The state icon: a cable's own, busy or free, else the plain busy or free one.
+  static int StateImageIndex(const PortRecord& record);
 
  private:
   std::string Key_;
-  win::PortFacts Facts_;
   std::array<QWidget*, 6> Cells_{};
   TGlyphCell* SettingsCell_ = nullptr;
 };

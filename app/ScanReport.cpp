@@ -1,14 +1,10 @@
-#include "cli/ScanReport.h"
+#include "app/ScanReport.h"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 
-#include "app/PortContainerFrame.h"
 #include "app/PortFactsText.h"
-#include "app/PortList.h"
-#include "app/Unit1.h"
-#include "platform/Additions.h"
+#include "app/Texts.h"
 
 namespace {
 
@@ -18,10 +14,16 @@ Json TextOrNull(const std::string& text) {
   return text.empty() ? Json() : Json(text);
 }
 
-// The cells start with two blanks in the window; the report does not.
-std::string CellText(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  return first == std::string::npos ? std::string() : text.substr(first);
+const char* StatusCode(PortStatus status) {
+  switch (status) {
+    case PortStatus::Free:
+      return "free";
+    case PortStatus::Busy:
+      return "busy";
+    case PortStatus::NoAccess:
+      return "no-access";
+  }
+  return "";
 }
 
 // Columns on a terminal: one per UTF-8 code point (the texts are Latin and Cyrillic).
@@ -65,53 +67,31 @@ void AppendPadded(std::string& line, const std::string& text, std::size_t width)
 
 }  // namespace
 
-std::vector<ScanRow> CollectScanRows(const TForm1& form) {
-  std::vector<ScanRow> rows;
-  const TPortList* list = form.PortList();
-  const std::vector<TPortRowView> views = form.Frame21().RowViews();
-  for (std::size_t i = 0; i < views.size(); ++i) {
-    const TPortRowView& view = views[i];
-    ScanRow row;
-    row.Port = CellText(view.Port);
-    row.Description = CellText(view.Description);
-    row.State = CellText(view.State);
-    row.Adapter = CellText(view.Adapter);
-    // Every entry of the port list gets exactly one row, in list order.
-    if (list == nullptr || static_cast<int>(i) >= list->Count() ||
-        list->Key(static_cast<int>(i)) != view.Key) {
-      throw std::logic_error("the rows do not match the port list");
-    }
-    const TAPort& port = list->Object(static_cast<int>(i));
-    row.FriendlyName = port.FriendlyName;
-    row.DeviceIndex = port.DeviceIndex;
-    row.Busy = port.Busy;
-    row.AdapterType = port.AdapterType;
-    row.Facts = view.Facts;
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-std::string FormatScanText(const std::vector<ScanRow>& rows) {
+std::string FormatScanText(const std::vector<PortRecord>& records) {
   // The device node and holder columns only where the device world knows them.
-  const auto any = [&rows](auto&& known) { return std::any_of(rows.begin(), rows.end(), known); };
-  const bool nodes = any([](const ScanRow& row) { return !row.Facts.node.empty(); });
-  const bool holders = any([](const ScanRow& row) { return !HolderSummary(row.Facts).empty(); });
-  std::vector<std::string> header = {"Порт", "Название", "Состояние", "Тип адаптера"};
+  const auto any = [&records](auto&& known) {
+    return std::any_of(records.begin(), records.end(), known);
+  };
+  const bool nodes = any([](const PortRecord& record) { return !record.Facts.node.empty(); });
+  const bool holders =
+      any([](const PortRecord& record) { return !HolderSummary(record.Facts).empty(); });
+  std::vector<std::string> header = {texts::kColumnPort, texts::kColumnName, texts::kColumnState,
+                                     texts::kColumnAdapter};
   if (nodes) {
-    header.push_back("Устройство");
+    header.emplace_back(texts::kColumnNode);
   }
   if (holders) {
-    header.push_back("Кем занят");
+    header.emplace_back(texts::kColumnHolder);
   }
   std::vector<std::vector<std::string>> table = {header};
-  for (const ScanRow& row : rows) {
-    table.push_back({row.Port, row.Description, row.State, row.Adapter});
+  for (const PortRecord& record : records) {
+    table.push_back({record.Port, record.Description, texts::StatusText(record.Status()),
+                     texts::AdapterName(record.Kind)});
     if (nodes) {
-      table.back().push_back(row.Facts.node);
+      table.back().push_back(record.Facts.node);
     }
     if (holders) {
-      table.back().push_back(HolderSummary(row.Facts));
+      table.back().push_back(HolderSummary(record.Facts));
     }
     for (std::string& cell : table.back()) {
       cell = TableCell(cell);
@@ -132,22 +112,29 @@ std::string FormatScanText(const std::vector<ScanRow>& rows) {
     line.erase(line.find_last_not_of(' ') + 1);
     text += line + '\n';
   }
+  if (records.empty()) {
+    text += std::string(texts::kNoPorts) + '\n';
+  }
   return text;
 }
 
-std::string FormatScanJson(const std::vector<ScanRow>& rows) {
-  nlohmann::ordered_json array = nlohmann::ordered_json::array();
-  for (const ScanRow& row : rows) {
-    nlohmann::ordered_json port;
-    port["port"] = row.Port;
-    port["friendlyName"] = row.FriendlyName;
-    port["description"] = row.Description;
-    port["deviceIndex"] = row.DeviceIndex;
-    port["busy"] = row.Busy;
-    port["state"] = row.State;
-    port["adapterType"] = row.AdapterType;
-    port["adapter"] = row.Adapter;
-    const win::PortFacts& facts = row.Facts;
+std::string FormatScanJson(const std::vector<PortRecord>& records, JsonLayout layout) {
+  Json array = Json::array();
+  for (const PortRecord& record : records) {
+    Json port;
+    port["port"] = record.Port;
+    port["friendlyName"] = record.FriendlyName;
+    port["description"] = record.Description;
+    port["deviceIndex"] = record.DeviceIndex;
+    port["busy"] = record.Busy;
+    port["state"] = texts::StatusText(record.Status());
+    port["status"] = StatusCode(record.Status());
+    port["adapterType"] = record.AdapterType;
+    port["adapter"] = TextOrNull(texts::AdapterName(record.Kind));
+    const std::optional<AdapterKindFacts> kind = FactsOf(record.Kind);
+    port["adapterKind"] = kind ? Json(kind->code) : Json();
+    port["error"] = TextOrNull(record.ProbeError);
+    const win::PortFacts& facts = record.Facts;
     port["node"] = TextOrNull(facts.node);
     port["byId"] = TextOrNull(facts.byId);
     port["driver"] = TextOrNull(facts.driver);
@@ -167,5 +154,6 @@ std::string FormatScanJson(const std::vector<ScanRow>& rows) {
     array.push_back(std::move(port));
   }
   // Texts from devices may hold bytes that are not UTF-8; they are replaced, not fatal.
-  return array.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  const int indent = layout == JsonLayout::Indented ? 2 : -1;
+  return array.dump(indent, ' ', false, Json::error_handler_t::replace) + "\n";
 }

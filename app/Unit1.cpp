@@ -1,9 +1,12 @@
 #include "app/Unit1.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -17,6 +20,8 @@
 #include "app/Pictures.h"
 #include "app/PortContainerFrame.h"
 #include "app/PortList.h"
+#include "app/ScanReport.h"
+#include "app/Texts.h"
 #include "discovery/ExistingSerialPorts.h"
 #include "discovery/ScanMessages.h"
 #include "serial/SpComm.h"
@@ -61,9 +66,6 @@ constexpr int kToolbarHeight = 29;
 constexpr int kHeaderHeight = 19;
 constexpr int kStatusHeight = 19;
 
-const char* const kScanRunning = "Идет сканирование...";
-const char* const kScanFinished = "Сканирование завершено.";
-
 QString FramedPaneStyle(const QColor& frame) {
   return QStringLiteral("QLabel { border: 1px solid %1; padding-left: 2px; color: black; }")
       .arg(frame.name());
@@ -76,8 +78,9 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ACheck_(new TAction(this)),
       AAbout_(new TAction(this)),
-      QMCheckFromList_(new TAction(this)) {
-  setWindowTitle(QStringLiteral("Тальвик"));
+      QMCheckFromList_(new TAction(this)),
+      ACopyReport_(new TAction(this)) {
+  setWindowTitle(QString::fromUtf8(texts::kTitle));
   setWindowIcon(ApplicationIcon());
   // A narrow sans first (the captions must fit their fixed buttons), the system sans last.
   QFont font;
@@ -93,15 +96,24 @@ TForm1::TForm1(QWidget* parent)
   setAutoFillBackground(true);
   setFixedSize(kClientWidth, kClientHeight);
 
-  ACheck_->setText(QStringLiteral("Сканировать"));
-  ACheck_->SetHint(QStringLiteral("Сканировать последовательные порты компьютера"));
+  ACheck_->setText(QString::fromUtf8(texts::kScan));
+  ACheck_->SetHint(QString::fromUtf8(texts::kScanHint));
   ACheck_->SetImageIndex(2, ToolbarImage(2));
   ACheck_->OnExecute = [this] { ACheckExecute(); };
-  AAbout_->setText(QStringLiteral("О программе"));
-  AAbout_->SetHint(QStringLiteral("Назначение программы"));
+  // F5 is dropped while a scan runs, like a click on the disabled button.
+  ACheck_->setShortcut(QKeySequence(Qt::Key_F5));
+  ACheck_->setShortcutContext(Qt::WindowShortcut);
+  addAction(ACheck_);
+  AAbout_->setText(QString::fromUtf8(texts::kAbout));
+  AAbout_->SetHint(QString::fromUtf8(texts::kAboutHint));
   AAbout_->SetImageIndex(5, ToolbarImage(5));
   AAbout_->OnExecute = [this] { AAboutExecute(); };
   QMCheckFromList_->OnExecute = [this] { QMCheckFromListExecute(); };
+  ACopyReport_->setText(QString::fromUtf8(texts::kCopyReport));
+  ACopyReport_->setShortcut(QKeySequence::Copy);
+  ACopyReport_->setShortcutContext(Qt::WindowShortcut);
+  ACopyReport_->OnExecute = [this] { ACopyReportExecute(); };
+  addAction(ACopyReport_);
 
   CreateToolbar();
   CreateHeaderStrip();
@@ -157,7 +169,10 @@ void TForm1::CreateHeaderStrip() {
   const struct {
     const char* caption;
     int width;
-  } panes[] = {{"Порт", 76}, {"Название", 200}, {"Состояние", 108}, {"Тип адаптера", 140}};
+  } panes[] = {{texts::kColumnPort, 76},
+               {texts::kColumnName, 200},
+               {texts::kColumnState, 108},
+               {texts::kColumnAdapter, 140}};
   int left = 0;
   for (const auto& pane : panes) {
     auto* label = new QLabel(QString::fromUtf8(pane.caption), StatusBar2_);
@@ -212,6 +227,12 @@ bool TForm1::nativeEvent(const QByteArray& eventType, void* message, qintptr* re
          QWidget::nativeEvent(eventType, message, result);
 }
 
+void TForm1::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(ACopyReport_);
+  menu.exec(event->globalPos());
+}
+
 LRESULT TForm1::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   // WM_PORT_FOUND answers whether the window took the record: it owns it once its handler runs.
   const LRESULT result = message == WM_PORT_FOUND && lParam != 0 ? 1 : 0;
@@ -258,9 +279,11 @@ void TForm1::ACheckExecute() {
   DiscoveryFailed_ = false;
   RescanDue_ = false;
   PortList_->Clear();
+  Records_.clear();
+  ProbeError_.clear();
   Frame21_->ClearRows();
   ACheck_->setEnabled(false);
-  GlyphStatus1_->setText(QString::fromUtf8(kScanRunning));
+  GlyphStatus1_->setText(QString::fromUtf8(texts::kScanRunning));
   Toolbar1_->setCursor(Qt::WaitCursor);
   Frame21_->setCursor(Qt::WaitCursor);
   PumpOneMessage();
@@ -304,7 +327,7 @@ void TForm1::FinishScan() {
   }
   Toolbar1_->unsetCursor();
   Frame21_->unsetCursor();
-  GlyphStatus1_->setText(QString::fromUtf8(kScanFinished));
+  GlyphStatus1_->setText(QString::fromUtf8(texts::kScanFinished));
   ACheck_->setEnabled(true);
   if (RescanDue_) {
     win::PostMessageA(Handle_, WM_START_SCAN, 0, 0);
@@ -330,19 +353,27 @@ void TForm1::AAboutExecute() {
 }
 
 void TForm1::ButtonEdit1ButtonClick(QWidget* sender) {
-  const TPortRow* row = Frame21_->RowOf(sender);
-  if (row == nullptr || !PortList_) {
+  const int index = Frame21_->IndexOf(sender);
+  if (index < 0 || index >= static_cast<int>(Records_.size())) {
     return;
   }
-  const int index = PortList_->IndexOf(row->Key());
-  if (index < 0) {
-    return;
-  }
-  const TAPort& port = PortList_->Object(index);
+  const PortRecord& record = Records_[static_cast<std::size_t>(index)];
   // A port refused for missing rights opens its page, which says what to do about them.
-  if (!port.Busy || row->AccessDenied()) {
-    ShowAdvancedSettings(port.DeviceIndex, port.PortName);
+  if (record.Status() != PortStatus::Busy) {
+    ShowAdvancedSettings(record.DeviceIndex, record.Port);
   }
+}
+
+void TForm1::ACopyReportExecute() {
+  QGuiApplication::clipboard()->setText(QString::fromStdString(FormatScanText(Records_)));
+}
+
+void TForm1::ShowPort(const TAPort& port) {
+  PortRecord record = RecordOf(port);
+  record.ProbeError = std::exchange(ProbeError_, {});
+  record.Facts = win::PortFactsOf(port.PortName);
+  Records_.push_back(std::move(record));
+  Frame21_->AddPortRow(Records_.back());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -368,7 +399,7 @@ void TForm1::ProbeNextPort() {
     }
     TAPort& port = PortList_->Object(ProbeIndex_);
     if (port.AdapterType != 0 || port.Busy) {
-      Frame21_->AddPortRow(port);
+      ShowPort(port);
       ++ProbeIndex_;
       continue;
     }
@@ -387,8 +418,8 @@ void TForm1::ProbeNextPort() {
       } else {
         port.Busy = true;
       }
-      HandleApplicationException(failure);
-      Frame21_->AddPortRow(port);
+      ProbeFailed(failure);
+      ShowPort(port);
       ++ProbeIndex_;
       continue;
     }
@@ -443,8 +474,15 @@ bool TForm1::SendProbe(bool dtr) {
   // The phase ends before the error box opens: a byte handled in the box's own loop can no
   // longer give it a second outcome. A failed first phase goes on as if no echo had come back.
   EndPhase(ProbePhase_ == 0 ? 0 : kProbeFailed, PhaseNumber_);
-  HandleApplicationException(failure);
+  ProbeFailed(failure);
   return false;
+}
+
+void TForm1::ProbeFailed(const std::exception_ptr& failure) {
+  if (ProbeError_.empty()) {
+    ProbeError_ = TApplication::ErrorReportText(TApplication::ExceptionText(failure));
+  }
+  HandleApplicationException(failure);
 }
 
 void TForm1::Timer1Timer() {
@@ -467,7 +505,11 @@ void TForm1::SpComm1RxChar(TSpCustomComm& /*sender*/, std::int32_t /*count*/) {
   }
   if (failure) {
     EndPhase(kProbeFailed, phase);
-    HandleApplicationException(failure);
+    if (phase == PhaseNumber_) {
+      ProbeFailed(failure);
+    } else {
+      HandleApplicationException(failure);
+    }
     return;
   }
   EndPhase(result, phase);
@@ -500,7 +542,7 @@ void TForm1::WMProbeResult(WPARAM wParam, LPARAM lParam) {
       failure = std::current_exception();
     }
     if (failure) {
-      HandleApplicationException(failure);
+      ProbeFailed(failure);
       StoreProbeResult(-1);
     } else {
       StoreProbeResult(carrier ? 1 : 0);
@@ -511,6 +553,6 @@ void TForm1::WMProbeResult(WPARAM wParam, LPARAM lParam) {
 void TForm1::StoreProbeResult(std::int32_t value) {
   TAPort& port = PortList_->Object(ProbeIndex_ - 1);
   port.AdapterType = value;
-  Frame21_->AddPortRow(port);
+  ShowPort(port);
   ProbeNextPort();
 }

@@ -2,13 +2,17 @@
 // TForm1: the main window and scan controller: starts a scan by itself, on the scan button and on
 // port arrival or removal (one more scan after a running one that a port change came during);
 // collects the ports discovery reports, probes the free untyped ones for
-// an echoing line adapter, and shows one row per port.
+// an echoing line adapter, and shows one row per port. Each row's record goes into the scan's
+// model, which the row area draws and the report copied to the clipboard is made of.
 
 #include <QWidget>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/ScanModel.h"
 #include "platform/Additions.h"
 
 class QDialog;
@@ -44,6 +48,9 @@ class TForm1 : public QWidget, public win::MessageTarget {
   TAction& ACheck() const { return *ACheck_; }
   TAction& AAbout() const { return *AAbout_; }
   TAction& QMCheckFromList() const { return *QMCheckFromList_; }
+  // Puts the report of the rows shown, as talvik-scan prints it, on the clipboard (Ctrl+C and
+  // the context menu).
+  TAction& ACopyReport() const { return *ACopyReport_; }
   QWidget& Toolbar1() const { return *Toolbar1_; }
   QToolButton& CheckButton() const { return *CheckButton_; }
   QToolButton& AboutButton() const { return *AboutButton_; }
@@ -53,6 +60,8 @@ class TForm1 : public QWidget, public win::MessageTarget {
   QTimer& Timer1() const { return *Timer1_; }
   TSpComm& SpComm1() const { return *SpComm1_; }
 
+  // The records of the rows shown, in their order.
+  const std::vector<PortRecord>& Records() const { return Records_; }
   // The ports of the current scan; null before the first scan.
   const TPortList* PortList() const { return PortList_.get(); }
   std::int32_t ProbeIndex() const { return ProbeIndex_; }
@@ -71,6 +80,7 @@ class TForm1 : public QWidget, public win::MessageTarget {
  protected:
   bool event(QEvent* event) override;
   bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   void CreateToolbar();
@@ -88,6 +98,9 @@ class TForm1 : public QWidget, public win::MessageTarget {
   void WMDeviceChange(win::WPARAM wParam, win::LPARAM lParam);
   void AAboutExecute();
   void ButtonEdit1ButtonClick(QWidget* sender);
+  void ACopyReportExecute();
+  // Completes the port's record with what the device world knows of it now, and shows its row.
+  void ShowPort(const TAPort& port);
 
   // Echo probe
   void QMCheckFromListExecute();
@@ -104,11 +117,15 @@ class TForm1 : public QWidget, public win::MessageTarget {
   void EndPhase(win::WPARAM result, win::LPARAM phase);
   // Sets DTR, clears the input and writes the probe message; false when a step failed (shown).
   bool SendProbe(bool dtr);
+  // A probe step of the port being probed failed: its record keeps the message, and the error is
+  // shown.
+  void ProbeFailed(const std::exception_ptr& failure);
 
   win::HWND Handle_ = nullptr;
   TAction* ACheck_;
   TAction* AAbout_;
   TAction* QMCheckFromList_;
+  TAction* ACopyReport_;
   QWidget* Toolbar1_ = nullptr;
   QToolButton* CheckButton_ = nullptr;
   QToolButton* AboutButton_ = nullptr;
@@ -121,6 +138,8 @@ class TForm1 : public QWidget, public win::MessageTarget {
   QDialog* AboutForm_ = nullptr;
 
   std::unique_ptr<TPortList> PortList_;
+  std::vector<PortRecord> Records_;
+  std::string ProbeError_;
   std::int32_t ProbeIndex_ = 0;
   std::int32_t ProbePhase_ = 0;
   // Each started phase gets a new number, carried in lParam of its WM_PROBE_RESULT, so that

@@ -1,7 +1,6 @@
 #include "cli/ScanCommand.h"
 
 #include <QCoreApplication>
-#include <QObject>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -12,8 +11,9 @@
 
 #include "app/Application.h"
 #include "app/BenchFiles.h"
-#include "app/Unit1.h"
-#include "cli/ScanReport.h"
+#include "app/ScanReport.h"
+#include "app/ScanRunner.h"
+#include "app/Texts.h"
 #include "platform/Additions.h"
 #include "platform/bench/BenchWorld.h"
 #include "platform/devices/DeviceWorldRegistry.h"
@@ -44,16 +44,6 @@ std::string OneLine(const std::string& text) {
     inBreak = isBreak;
   }
   return line;
-}
-
-std::string ExceptionText(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown error";
-  }
 }
 
 // The messages of one scan, in the order they first came, each with how often it came.
@@ -137,7 +127,8 @@ std::string ScanCommandUsage() {
          "diagnostic line adapter, like the Talvik window, and prints one line per port.\n"
          "\n"
          "  --json          print a JSON array, one object per port (its fields are\n"
-         "                  described in talvik-scan(1))\n"
+         "                  described in talvik-scan(1)); with --watch, one array\n"
+         "                  per line\n"
          "  --watch         keep running and print a fresh report after each port\n"
          "                  arrival or removal; those that come during a scan bring\n"
          "                  one more scan when it ends\n"
@@ -164,7 +155,7 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
   bool version = false;
   const Options options = ParseOptions(args, problem, help, version);
   if (!problem.empty()) {
-    err << "talvik-scan: " << problem << '\n' << ScanCommandUsage();
+    err << "talvik-scan: " << problem << " (see talvik-scan --help)\n";
     return 2;
   }
   if (help) {
@@ -188,7 +179,7 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
   // What the window would show in a box goes to standard error, one line each, printed with the
   // scan's report; a message repeated within one scan is printed once with its count.
   TScanMessages messages;
-  TApplication application("Тальвик");
+  TApplication application(texts::kTitle);
   win::SetMessageBoxHook(
       [&messages](win::HWND, const std::string& text, const std::string&, win::UINT) {
         messages.Add(OneLine(text));
@@ -196,33 +187,36 @@ int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std:
         return IDOK;
       });
   win::SetApplicationExceptionHook([&messages](std::exception_ptr error) {
-    messages.Add(OneLine(TApplication::ErrorReportText(ExceptionText(error))));
+    messages.Add(OneLine(TApplication::ErrorReportText(TApplication::ExceptionText(error))));
   });
 
   int status = 0;
   int reports = 0;
-  auto form = std::make_unique<TForm1>();
-  QObject::connect(form.get(), &TForm1::ScanFinished, form.get(), [&] {
+  auto runner = std::make_unique<TScanRunner>();
+  runner->OnScanFinished = [&] {
     messages.Flush(err);
     // A port changed during the scan: without --watch only the report of the scan that follows
     // is printed.
-    if (!options.Watch && form->RescanDue()) {
+    if (!options.Watch && runner->RescanDue()) {
       return;
     }
-    const std::vector<ScanRow> rows = CollectScanRows(*form);
-    out << (options.Json ? FormatScanJson(rows) : FormatScanText(rows));
+    const std::vector<PortRecord>& records = runner->Records();
+    // Watching, each JSON report is one line, so that line tools can follow the stream.
+    out << (!options.Json   ? FormatScanText(records)
+            : options.Watch ? FormatScanJson(records, JsonLayout::OneLine)
+                            : FormatScanJson(records));
     out.flush();
     ++reports;
     const bool goOn = !hooks.AfterReport || hooks.AfterReport(reports);
     if (!options.Watch) {
-      status = form->DiscoveryFailed() ? 1 : 0;
+      status = runner->DiscoveryFailed() ? 1 : 0;
       QCoreApplication::exit(status);
     } else if (!goOn) {
       QCoreApplication::exit(0);
     }
-  });
+  };
   QCoreApplication::exec();
-  form.reset();
+  runner.reset();
   messages.Flush(err);
   return status;
 }

@@ -20,10 +20,10 @@ using namespace win;
 using win::bench::Echo;
 using win::bench::Wiring;
 
-TAPort MakeRecord(const std::string& friendlyName, std::int32_t type, bool busy) {
+PortRecord MakeRecord(const std::string& friendlyName, std::int32_t type, bool busy) {
   TAPort port;
   port.Fill(friendlyName, type, busy, 0);
-  return port;
+  return RecordOf(port);
 }
 
 TEST(PortRowTest, TextsAndStateIconFollowTypeAndBusyFlag) {
@@ -47,9 +47,9 @@ TEST(PortRowTest, TextsAndStateIconFollowTypeAndBusyFlag) {
       {3, true, 6, "Кварион USB v3"},
   };
   for (const Case& c : cases) {
-    TAPort port = MakeRecord("Communications Port (COM3)", c.type, c.busy);
-    TPortRow row(port, {}, nullptr);
-    port.AdapterType = 99;  // a later change of the record does not reach the row
+    PortRecord record = MakeRecord("Communications Port (COM3)", c.type, c.busy);
+    TPortRow row(record, nullptr);
+    record.Kind = AdapterKind::CableV3;  // a later change of the record does not reach the row
     const TPortRowView view = row.View();
     SCOPED_TRACE(testing::Message() << "type " << c.type << " busy " << c.busy);
     EXPECT_EQ(view.Key, "COM3");
@@ -63,10 +63,10 @@ TEST(PortRowTest, TextsAndStateIconFollowTypeAndBusyFlag) {
 
 TEST(PortRowTest, CellsKeepTheirWidthsWhateverTheText) {
   EnsureQtApp();
-  const TAPort longName = MakeRecord(std::string(300, 'W') + " (COM12)", 0, false);
-  const TAPort noName = MakeRecord("COM emulator", -1, true);  // empty port name and description
-  for (const TAPort* port : {&longName, &noName}) {
-    TPortRow row(*port, {}, nullptr);
+  const PortRecord longName = MakeRecord(std::string(300, 'W') + " (COM12)", 0, false);
+  const PortRecord noName = MakeRecord("COM emulator", -1, true);  // no port name, description
+  for (const PortRecord* record : {&longName, &noName}) {
+    TPortRow row(*record, nullptr);
     row.resize(544, TPortRow::kHeight);
     EXPECT_EQ(row.height(), 19);
     const int rights[] = {48, 76, 276, 304, 384, 524};
@@ -75,7 +75,7 @@ TEST(PortRowTest, CellsKeepTheirWidthsWhateverTheText) {
       EXPECT_EQ(row.Cell(i)->height(), 19);
     }
   }
-  TPortRow empty(noName, {}, nullptr);
+  TPortRow empty(noName, nullptr);
   EXPECT_EQ(empty.View().Port, "  ");
   EXPECT_EQ(empty.View().Description, "  ");
 }
