@@ -7,12 +7,14 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "app/Application.h"
 #include "app/BenchFiles.h"
+#include "app/ProgramStart.h"
+#include "app/Texts.h"
 #include "app/Unit1.h"
 #include "app/aboutForm.h"
 #include "platform/bench/BenchWorld.h"
@@ -40,17 +42,19 @@ constexpr char kUsage[] =
     "usage: talvik-demo [BENCH]\n"
     "The Talvik window on a simulated bench of serial devices.\n"
     "  BENCH: a bench file (JSON), or the name of one that comes with Talvik;\n"
-    "         \"demo\" when left out\n";
+    "         \"demo\" when left out\n"
+    "  -h, --help   show this text\n"
+    "  --version    show the version\n";
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Before the window system is reached, so that the help needs no display.
-  if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  if (const std::optional<int> status = AnswerInfoOption(argc, argv, "talvik-demo", kUsage)) {
+    return *status;
   }
+  std::optional<TDisplayStart> start(std::in_place, "talvik-demo");
   QApplication qt(argc, argv);  // takes Qt's own options (-platform, ...) out of argv
+  start.reset();
   const std::string bench = argc >= 2 ? argv[1] : "demo";
   if (argc > 2) {
     std::fputs(kUsage, stderr);
@@ -63,7 +67,7 @@ int main(int argc, char* argv[]) {
     return 2;
   }
 
-  TApplication application("Тальвик");
+  TApplication application(texts::kTitle);
   TForm1 form1;
   TForm2 form2(&form1);
   form1.SetAboutForm(&form2);

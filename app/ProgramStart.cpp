@@ -1,0 +1,72 @@
+#include "app/ProgramStart.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char* StartingProgram = "";
+QtMessageHandler PreviousHandler = nullptr;
+
+[[noreturn]] void NoDisplay(const std::string& why) {
+  std::fprintf(stderr,
+               "%s: needs a graphical display, %s; talvik-scan prints the same scan "
+               "without one\n",
+               StartingProgram, why.c_str());
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
+// Qt ends the program when its platform plugin cannot start: its first line says why.
+void StartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg) {
+    NoDisplay("and the window system could not be reached (" +
+              message.section(QLatin1Char('\n'), 0, 0).toStdString() + ")");
+  }
+  if (PreviousHandler != nullptr) {
+    PreviousHandler(type, context, message);
+  }
+}
+
+#ifndef _WIN32
+bool Named(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr && *value != '\0';
+}
+#endif
+
+}  // namespace
+
+std::optional<int> AnswerInfoOption(int argc, char** argv, const char* program, const char* usage) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(usage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("%s %s\n", program, TALVIK_VERSION);
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
+TDisplayStart::TDisplayStart(const char* program) {
+  StartingProgram = program;
+#ifndef _WIN32
+  // A platform chosen by hand (offscreen, vnc, ...) needs no display of the environment.
+  if (!Named("QT_QPA_PLATFORM") && !Named("DISPLAY") && !Named("WAYLAND_DISPLAY")) {
+    NoDisplay("and neither DISPLAY nor WAYLAND_DISPLAY is set");
+  }
+#endif
+  PreviousHandler = qInstallMessageHandler(&StartMessages);
+}
+
+TDisplayStart::~TDisplayStart() {
+  qInstallMessageHandler(PreviousHandler);
+  PreviousHandler = nullptr;
+}
