@@ -6,11 +6,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 const char* StartingProgram = "";
 QtMessageHandler PreviousHandler = nullptr;
+// Qt's notes while it starts, held back: when it cannot start, the first says why.
+struct THeldMessage {
+  QtMsgType type;
+  std::string category;
+  QString text;
+};
+std::vector<THeldMessage> HeldMessages;
 
 [[noreturn]] void NoDisplay(const std::string& why) {
   std::fprintf(stderr,
@@ -21,15 +29,14 @@ QtMessageHandler PreviousHandler = nullptr;
   std::_Exit(1);
 }
 
-// Qt ends the program when its platform plugin cannot start: its first line says why.
+// Qt ends the program when its platform plugin cannot start.
 void StartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtFatalMsg) {
+    const QString& why = HeldMessages.empty() ? message : HeldMessages.front().text;
     NoDisplay("and the window system could not be reached (" +
-              message.section(QLatin1Char('\n'), 0, 0).toStdString() + ")");
+              why.section(QLatin1Char('\n'), 0, 0).toStdString() + ")");
   }
-  if (PreviousHandler != nullptr) {
-    PreviousHandler(type, context, message);
-  }
+  HeldMessages.push_back({type, context.category != nullptr ? context.category : "", message});
 }
 
 #ifndef _WIN32
@@ -69,4 +76,9 @@ TDisplayStart::TDisplayStart(const char* program) {
 TDisplayStart::~TDisplayStart() {
   qInstallMessageHandler(PreviousHandler);
   PreviousHandler = nullptr;
+  for (const THeldMessage& held : HeldMessages) {
+    const QMessageLogContext context(nullptr, 0, nullptr, held.category.c_str());
+    qt_message_output(held.type, context, held.text);
+  }
+  HeldMessages.clear();
 }

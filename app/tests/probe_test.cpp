@@ -195,6 +195,12 @@ TEST_F(ProbeTest, PortThatRefusesTheProbeSettingsStaysFree) {
   EXPECT_FALSE(Form->PortList()->Object(0).Busy);
   EXPECT_EQ(Form->PortList()->Object(0).AdapterType, -1);
   EXPECT_EQ(rows[1].Adapter, Cell("Адаптер К-Лайн"));
+  // The record keeps why nothing was found; the next port's does not inherit it.
+  ASSERT_EQ(Form->Records().size(), 2u);
+  EXPECT_EQ(Form->Records()[0].Kind, AdapterKind::NoneFound);
+  EXPECT_EQ(Form->Records()[0].ProbeError, Boxes[0].text);
+  EXPECT_EQ(Form->Records()[1].Kind, AdapterKind::KLine);
+  EXPECT_EQ(Form->Records()[1].ProbeError, "");
 }
 
 TEST_F(ProbeTest, AFailedPhaseStepEndsThePhaseBeforeItsErrorIsShown) {

@@ -9,6 +9,7 @@
 
 #include "app/AdvancedSettingsPage.h"
 #include "app/PortList.h"
+#include "app/Texts.h"
 #include "app/tests/AppTestSupport.h"
 #include "discovery/ExistingSerialPorts.h"
 
@@ -182,6 +183,20 @@ TEST_F(SettingsClickTest, FreePortOpensItsPageAndBusyPortDoesNothing) {
   ASSERT_EQ(PageRecorder::Opened.size(), 1u);
   EXPECT_EQ(PageRecorder::Opened[0], "Second Port (COM2)");
   EXPECT_TRUE(Boxes.empty());
+  // The busy port's icon says why it does nothing; the free one's leaves the row's tool tip.
+  EXPECT_EQ(Rows()[0].SettingsToolTip, texts::kBusySettings);
+  EXPECT_EQ(Rows()[1].SettingsToolTip, "");
+
+  // From the keyboard: Tab goes from one row's icon to the next, Space presses the one in focus.
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.Frame21().Row(0).SettingsCell().setFocus(Qt::TabFocusReason);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), &form.Frame21().Row(1).SettingsCell());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  SpinFor(50);
+  ASSERT_EQ(PageRecorder::Opened.size(), 2u);
+  EXPECT_EQ(PageRecorder::Opened[1], "Second Port (COM2)");
 }
 
 TEST_F(SettingsClickTest, BenchRowsNameTheHolderAndTheRefusal) {

@@ -1,13 +1,19 @@
 // The scan cycle: start-up scan, scan requests while a scan runs, device-change broadcasts, the
 // port list, and a discovery that fails.
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QTimer>
 #include <QToolButton>
 #include <stdexcept>
 #include <utility>
 
 #include "app/Action.h"
 #include "app/PortList.h"
+#include "app/ScanReport.h"
 #include "app/tests/AppTestSupport.h"
 #include "platform/devices/SetupApiModule.h"
 
@@ -50,6 +56,52 @@ TEST_F(ScanCycleTest, FirstScanStartsByItselfAndEndsWithRowsInListOrder) {
   EXPECT_EQ(rows[2].State, Cell("Занят"));
   EXPECT_EQ(form.ProbeIndex(), 3);
   EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(ScanCycleTest, F5ScansAsTheButtonDoesAndTheReportCanBeCopied) {
+  AddHeldPort("COM1");
+  AddPort("COM2", [] {
+    Wiring loop;
+    loop.echo = Echo::Always;
+    return loop;
+  }());
+  TForm1& form = CreateForm();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  ASSERT_TRUE(WaitForScans(1));
+
+  // Ctrl+C and the context menu's one entry copy the report as talvik-scan prints it.
+  QGuiApplication::clipboard()->clear();
+  QTest::keyClick(&form, Qt::Key_C, Qt::ControlModifier);
+  const std::string report = FormatScanText(form.Records());
+  EXPECT_NE(report.find("Адаптер К-Лайн"), std::string::npos) << report;
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), report);
+  QGuiApplication::clipboard()->clear();
+  QString entry;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    entry = menu->actions()[0]->text();
+    menu->actions()[0]->trigger();
+    menu->close();
+  });
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(200, 60),
+                          form.mapToGlobal(QPoint(200, 60)));
+  QApplication::sendEvent(&form, &click);
+  EXPECT_EQ(entry, QStringLiteral("Копировать отчёт"));
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), report);
+
+  // F5 starts a scan; pressed again while it runs, it is dropped.
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  QTest::keyClick(&form, Qt::Key_F5);
+  ASSERT_TRUE(form.Scanning());
+  QTest::keyClick(&form, Qt::Key_F5);
+  ASSERT_TRUE(WaitForScans(2));
+  SpinFor(200);
+  EXPECT_EQ(ScansFinished, 2);
+  EXPECT_FALSE(form.RescanDue());
 }
 
 TEST_F(ScanCycleTest, MachineWithoutPortsEndsEveryScanWithNoRows) {

@@ -39,15 +39,22 @@ struct ProcessResult {
   std::string err;
 };
 
-ProcessResult RunScanProgram(const QStringList& args) {
+ProcessResult RunProgram(
+    const char* program, const QStringList& args,
+    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
   QProcess process;
-  process.start(QString::fromUtf8(TALVIK_SCAN_EXE), args);
+  process.setProcessEnvironment(environment);
+  process.start(QString::fromUtf8(program), args);
   EXPECT_TRUE(process.waitForFinished(120000)) << "talvik-scan did not finish";
   ProcessResult result;
   result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   result.out = process.readAllStandardOutput().toStdString();
   result.err = process.readAllStandardError().toStdString();
   return result;
+}
+
+ProcessResult RunScanProgram(const QStringList& args) {
+  return RunProgram(TALVIK_SCAN_EXE, args);
 }
 
 // The rows the window shows after its first scan on the demo bench.
@@ -281,6 +288,38 @@ TEST(ScanCommandTest, BenchFilesThatCannotBeLoadedGiveAClearErrorAndAFailingStat
   EXPECT_EQ(wrong.status, 1);
   EXPECT_NE(wrong.err.find("bad_bench.json"), std::string::npos) << wrong.err;
   EXPECT_NE(wrong.err.find("echo"), std::string::npos) << wrong.err;
+
+  const QString folder = QString::fromStdString(testing::TempDir());
+  const ProcessResult directory = RunScanProgram({"--bench", folder});
+  EXPECT_EQ(directory.status, 1);
+  EXPECT_NE(directory.err.find(": is a directory, not a bench file\n"), std::string::npos)
+      << directory.err;
+}
+
+TEST(WindowProgramTest, AnswersHelpAndVersionAndEndsClearlyWithoutADisplay) {
+  QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    bare.remove(QString::fromUtf8(name));
+  }
+  const ProcessResult help = RunProgram(TALVIK_WINDOW_EXE, {"--help"}, bare);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: talvik [--help] [--version]\n", 0), 0u) << help.out;
+  const ProcessResult version = RunProgram(TALVIK_WINDOW_EXE, {"--version"}, bare);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "talvik 1.0.7.0\n");
+
+  const ProcessResult none = RunProgram(TALVIK_WINDOW_EXE, {}, bare);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(none.out.empty());
+  EXPECT_EQ(Lines(none.err).size(), 1u) << none.err;
+  EXPECT_EQ(none.err.rfind("talvik: needs a graphical display", 0), 0u) << none.err;
+
+  // A display that is named but cannot be reached ends the same way, not with Qt's abort.
+  bare.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
+  const ProcessResult unreachable = RunProgram(TALVIK_WINDOW_EXE, {}, bare);
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_EQ(Lines(unreachable.err).size(), 1u) << unreachable.err;
+  EXPECT_EQ(unreachable.err.rfind("talvik: needs a graphical display", 0), 0u) << unreachable.err;
 }
 
 TEST(ScanCommandTest, OptionsUsageAndVersion) {
