@@ -54,10 +54,13 @@ jq -e '
   and map(.port) == ["COM1", "COM2", "COM5", "COM6", "COM7", "COM3", "COM8", "COM9", "COM4",
                      "COM10"]
   and all(.[]; has("friendlyName") and has("description") and has("deviceIndex")
-               and has("state") and has("adapterType") and has("adapter") and .node == null)
-  and (.[0] | .busy and .state == "Занят" and .heldBy.name == "minicom")
-  and (.[1] | .busy and .state == "Нет доступа")
-  and (.[3] | .busy == false and .adapterType == 2 and .adapter == "Кварион USB v2")
+               and has("state") and has("adapterType") and has("adapter") and has("error")
+               and .node == null)
+  and (.[0] | .busy and .state == "Занят" and .status == "busy" and .adapterKind == null
+              and .heldBy.name == "minicom")
+  and (.[1] | .busy and .state == "Нет доступа" and .status == "no-access")
+  and (.[3] | .busy == false and .status == "free" and .adapterType == 2
+              and .adapterKind == "cable-v2" and .adapter == "Кварион USB v2")
 ' <<<"$json" >/dev/null || fail "unexpected JSON from talvik-scan --bench demo: $json"
 for page in talvik talvik-scan talvik-demo; do
   [ -e "/usr/share/man/man1/$page.1.gz" ] || fail "no manual page $page(1)"
