@@ -4,6 +4,21 @@
 
 namespace win::windows {
 
+namespace {
+
+// The system's result of an overlapped operation. A success status other than 0 (a read that its
+// time-outs ended may be STATUS_TIMEOUT) is success, as Windows' own GetOverlappedResult reads it;
+// Wine's calls it a failure.
+BOOL SystemResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
+  if (::GetOverlappedResult(file, overlapped, transferred, wait)) {
+    return TRUE;
+  }
+  const auto status = static_cast<NTSTATUS>(overlapped->Internal);
+  return status != static_cast<NTSTATUS>(STATUS_PENDING) && status >= 0 ? TRUE : FALSE;
+}
+
+}  // namespace
+
 WindowsCommFile::WindowsCommFile(HANDLE system, bool overlapped)
     : system_(system), overlapped_(overlapped) {}
 
@@ -48,7 +63,7 @@ BOOL WindowsCommFile::Transfer(DWORD* transferred, OVERLAPPED* overlapped, Call 
   DWORD count = 0;
   BOOL result = Start([&](HANDLE file) { return call(file, &count, record); });
   if (result == FALSE && ::GetLastError() == ERROR_IO_PENDING) {
-    result = ::GetOverlappedResult(system_, record, &count, TRUE);
+    result = SystemResult(system_, record, &count, TRUE);
   }
   const DWORD error = ::GetLastError();
   if (event != nullptr) {
@@ -140,7 +155,7 @@ BOOL WindowsCommFile::GetOverlappedResult(OVERLAPPED& overlapped, DWORD* transfe
   // The system keeps its own status words in the record; only it can read them. This starts
   // nothing, so it may wait, and it answers after a close as well.
   DWORD count = 0;
-  const BOOL result = ::GetOverlappedResult(system_, &overlapped, &count, wait);
+  const BOOL result = SystemResult(system_, &overlapped, &count, wait);
   if (transferred != nullptr) {
     *transferred = count;
   }
