@@ -2,9 +2,16 @@
 
 #include <mutex>
 
+#include "platform/CommDriverRules.h"
+
 namespace win::windows {
 
 namespace {
+
+BOOL Refuse() {
+  ::SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
 
 // The system's result of an overlapped operation. A success status other than 0 (a read that its
 // time-outs ended may be STATUS_TIMEOUT) is success, as Windows' own GetOverlappedResult reads it;
@@ -80,9 +87,13 @@ BOOL WindowsCommFile::GetCommState(DCB& dcb) {
   return Start([&](HANDLE file) { return ::GetCommState(file, &dcb); });
 }
 
+// The layer's rules first: some drivers (Wine's among them) take framing the line cannot carry, or
+// equal XON and XOFF characters.
 BOOL WindowsCommFile::SetCommState(const DCB& dcb) {
   DCB copy = dcb;
-  return Start([&](HANDLE file) { return ::SetCommState(file, &copy); });
+  return Start([&](HANDLE file) {
+    return rules::ValidControlBlock(copy) ? ::SetCommState(file, &copy) : Refuse();
+  });
 }
 
 BOOL WindowsCommFile::SetupComm(DWORD inQueue, DWORD outQueue) {
@@ -93,9 +104,12 @@ BOOL WindowsCommFile::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
   return Start([&](HANDLE file) { return ::GetCommTimeouts(file, &timeouts); });
 }
 
+// Likewise: Wine takes all three read limits at MAXDWORD.
 BOOL WindowsCommFile::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   COMMTIMEOUTS copy = timeouts;
-  return Start([&](HANDLE file) { return ::SetCommTimeouts(file, &copy); });
+  return Start([&](HANDLE file) {
+    return rules::ValidTimeouts(copy) ? ::SetCommTimeouts(file, &copy) : Refuse();
+  });
 }
 
 BOOL WindowsCommFile::GetCommMask(DWORD& mask) {
