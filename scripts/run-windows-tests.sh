@@ -4,9 +4,12 @@
 # BUILD_DIR. Exits non-zero when any test executable fails or runs longer than 15 minutes.
 #
 # COM7 of the prefix is a pseudo-terminal whose far end echoes (scripts/serial-echo.py); the
-# tests find it in TALVIK_ECHO_PORT. The Windows world's tests run in Wine's Russian locale (ANSI
-# code page 1251), and with Wine looking for msports.dll beside the program first, as Windows
-# does, so that the copy planted there is found by any load that does not ask for the system's.
+# tests find it in TALVIK_ECHO_PORT. COM8 is one whose far end the tests drive through
+# scripts/serial-bridge.py, with a fresh pseudo-terminal for each case; they find the port in
+# TALVIK_DRIVEN_PORT and the bridge's TCP port on 127.0.0.1 in TALVIK_DRIVEN_BRIDGE. The Windows
+# world's tests run in Wine's Russian locale (ANSI code page 1251), and with Wine looking for
+# msports.dll beside the program first, as Windows does, so that the copy planted there is found
+# by any load that does not ask for the system's.
 set -euo pipefail
 # Wine's desktop process, which every program of the prefix shares, needs a display for the real
 # windows some programs make: the whole run gets a virtual one (Xvfb).
@@ -25,9 +28,10 @@ unset WAYLAND_DISPLAY
 
 mkdir -p "$WINEPREFIX"
 # One server for the prefix's set-up and every executable; stopped again at the end, with the
-# echoing line.
+# two lines.
 echo_pid=
-trap '[[ -n "$echo_pid" ]] && kill "$echo_pid"; wineserver --kill' EXIT
+bridge_pid=
+trap 'for pid in $echo_pid $bridge_pid; do kill "$pid" || true; done; wineserver --kill' EXIT
 wineserver --persistent >"$build/wineserver.log" 2>&1
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot --init >"$build/wineboot.log" 2>&1
@@ -41,6 +45,17 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [[ -L "$WINEPREFIX/dosdevices/com7" ]] || { cat "$build/serial-echo.log" >&2; exit 1; }
+
+export TALVIK_DRIVEN_PORT=COM8
+python3 "$scripts/serial-bridge.py" "$WINEPREFIX/dosdevices/com8" >"$build/serial-bridge.log" 2>&1 &
+bridge_pid=$!
+for _ in $(seq 100); do
+  [[ -s "$build/serial-bridge.log" ]] && break
+  sleep 0.1
+done
+TALVIK_DRIVEN_BRIDGE=$(head -n 1 "$build/serial-bridge.log")
+[[ "$TALVIK_DRIVEN_BRIDGE" =~ ^[0-9]+$ ]] || { cat "$build/serial-bridge.log" >&2; exit 1; }
+export TALVIK_DRIVEN_BRIDGE
 
 # The Russian locale, made into the build folder: the machine need not have it.
 russian="$build/locale/ru_RU.UTF-8"

@@ -84,6 +84,12 @@ class CommContract : public ::testing::Test {
     if (handle != INVALID_HANDLE_VALUE) {
       win::CloseHandle(handle);
     }
+    // Windows completes what the close ended soon after it returns: the records wait for that.
+    for (const auto& io : ios) {
+      if (io->Pending()) {
+        io->Done();
+      }
+    }
   }
 
   HANDLE Open(DWORD flags) {
@@ -224,8 +230,12 @@ TYPED_TEST_P(CommContract, ReadsEndWhenFullOrWhenTheirTimeIsUp) {
   EXPECT_EQ(quiet.Error(), NO_ERROR);
   EXPECT_EQ(quiet.Count(), 2u);
   EXPECT_EQ(std::string(buffer, 2), "xy");
+}
 
-  // Bytes already queued are taken first, at once.
+TYPED_TEST_P(CommContract, QueuedBytesAreTakenAtOnce) {
+  HANDLE port = this->handle;
+  char* buffer = this->Buffer();
+  this->SetTimeouts(20, 0, 0);
   this->world.Send("pqr");
   ASSERT_TRUE(this->InQueueReaches(3));
   Io& queued = this->NewIo();
@@ -588,10 +598,10 @@ TYPED_TEST_P(CommContract, ModemLinesFollowTheOutputsAndRaiseTheirEvents) {
 
 REGISTER_TYPED_TEST_SUITE_P(
     CommContract, EverySkipNamesACase, ControlBlocksTheLineCannotCarryAreRefused,
-    ReadsEndWhenFullOrWhenTheirTimeIsUp, MaxdwordIntervalReturnsAtOnceOrWithTheFirstByte,
-    EventsWaitForTheMaskAndAreKeptForTheNextWait, WritesReachTheFarEndAndTransmitEmptyFollows,
-    PurgeEndsPendingOperationsAndEmptiesTheQueues, ClosingEndsWhatIsPendingAndLaterCallsFail,
-    AVanishedDeviceEndsWhatIsPendingAndRefusesLaterCalls,
+    ReadsEndWhenFullOrWhenTheirTimeIsUp, QueuedBytesAreTakenAtOnce,
+    MaxdwordIntervalReturnsAtOnceOrWithTheFirstByte, EventsWaitForTheMaskAndAreKeptForTheNextWait,
+    WritesReachTheFarEndAndTransmitEmptyFollows, PurgeEndsPendingOperationsAndEmptiesTheQueues,
+    ClosingEndsWhatIsPendingAndLaterCallsFail, AVanishedDeviceEndsWhatIsPendingAndRefusesLaterCalls,
     CancelEndsOneRecordOrWhatAnEndingThreadLeft, AHandleWithoutOverlappedBlocksUntilDone,
     LineErrorsRaiseTheirEventsAndAbortOnErrorHoldsReads,
     ModemLinesFollowTheOutputsAndRaiseTheirEvents);

@@ -1,6 +1,8 @@
 // Windows: the completion word is an NTSTATUS, as the system writes it. A cancelled operation
 // is STATUS_CANCELLED; any other Win32 code is carried in the NTSTATUS_FROM_WIN32 form
-// (0x8007xxxx), which the system's RtlNtStatusToDosError reads back as the code.
+// (0x8007xxxx), which the system's RtlNtStatusToDosError reads back as the code. Every success
+// status but STATUS_PENDING is success: a serial read that its time-outs ended may complete with
+// STATUS_TIMEOUT.
 
 #include <winternl.h>
 
@@ -26,7 +28,8 @@ ULONG_PTR EncodeOverlappedStatus(DWORD error) {
 }
 
 DWORD DecodeOverlappedStatus(ULONG_PTR status) {
-  return status == 0 ? NO_ERROR : ::RtlNtStatusToDosError(static_cast<NTSTATUS>(status));
+  const auto code = static_cast<NTSTATUS>(status);
+  return code >= 0 && status != STATUS_PENDING ? NO_ERROR : ::RtlNtStatusToDosError(code);
 }
 
 }  // namespace win::detail

@@ -2,7 +2,29 @@
 
 #include <mutex>
 
+#include "platform/CommDriverRules.h"
+
 namespace win::windows {
+
+namespace {
+
+BOOL Refuse() {
+  ::SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+// The system's result of an overlapped operation. A success status other than 0 (a read that its
+// time-outs ended may be STATUS_TIMEOUT) is success, as Windows' own GetOverlappedResult reads it;
+// Wine's calls it a failure.
+BOOL SystemResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
+  if (::GetOverlappedResult(file, overlapped, transferred, wait)) {
+    return TRUE;
+  }
+  const auto status = static_cast<NTSTATUS>(overlapped->Internal);
+  return status != static_cast<NTSTATUS>(STATUS_PENDING) && status >= 0 ? TRUE : FALSE;
+}
+
+}  // namespace
 
 WindowsCommFile::WindowsCommFile(HANDLE system, bool overlapped)
     : system_(system), overlapped_(overlapped) {}
@@ -48,7 +70,7 @@ BOOL WindowsCommFile::Transfer(DWORD* transferred, OVERLAPPED* overlapped, Call 
   DWORD count = 0;
   BOOL result = Start([&](HANDLE file) { return call(file, &count, record); });
   if (result == FALSE && ::GetLastError() == ERROR_IO_PENDING) {
-    result = ::GetOverlappedResult(system_, record, &count, TRUE);
+    result = SystemResult(system_, record, &count, TRUE);
   }
   const DWORD error = ::GetLastError();
   if (event != nullptr) {
@@ -65,9 +87,13 @@ BOOL WindowsCommFile::GetCommState(DCB& dcb) {
   return Start([&](HANDLE file) { return ::GetCommState(file, &dcb); });
 }
 
+// The layer's rules first: some drivers (Wine's among them) take framing the line cannot carry, or
+// equal XON and XOFF characters.
 BOOL WindowsCommFile::SetCommState(const DCB& dcb) {
   DCB copy = dcb;
-  return Start([&](HANDLE file) { return ::SetCommState(file, &copy); });
+  return Start([&](HANDLE file) {
+    return rules::ValidControlBlock(copy) ? ::SetCommState(file, &copy) : Refuse();
+  });
 }
 
 BOOL WindowsCommFile::SetupComm(DWORD inQueue, DWORD outQueue) {
@@ -78,9 +104,12 @@ BOOL WindowsCommFile::GetCommTimeouts(COMMTIMEOUTS& timeouts) {
   return Start([&](HANDLE file) { return ::GetCommTimeouts(file, &timeouts); });
 }
 
+// Likewise: Wine takes all three read limits at MAXDWORD.
 BOOL WindowsCommFile::SetCommTimeouts(const COMMTIMEOUTS& timeouts) {
   COMMTIMEOUTS copy = timeouts;
-  return Start([&](HANDLE file) { return ::SetCommTimeouts(file, &copy); });
+  return Start([&](HANDLE file) {
+    return rules::ValidTimeouts(copy) ? ::SetCommTimeouts(file, &copy) : Refuse();
+  });
 }
 
 BOOL WindowsCommFile::GetCommMask(DWORD& mask) {
@@ -140,7 +169,7 @@ BOOL WindowsCommFile::GetOverlappedResult(OVERLAPPED& overlapped, DWORD* transfe
   // The system keeps its own status words in the record; only it can read them. This starts
   // nothing, so it may wait, and it answers after a close as well.
   DWORD count = 0;
-  const BOOL result = ::GetOverlappedResult(system_, &overlapped, &count, wait);
+  const BOOL result = SystemResult(system_, &overlapped, &count, wait);
   if (transferred != nullptr) {
     *transferred = count;
   }

@@ -362,9 +362,9 @@ class WindowsLineTest : public WindowsWorldTest {
     path = std::string("\\\\.\\") + port;
   }
 
-  HANDLE Open() {
+  HANDLE Open(DWORD flags = FILE_FLAG_OVERLAPPED) {
     return win::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+                            flags, nullptr);
   }
 
   std::string path;
@@ -445,6 +445,50 @@ TEST_F(WindowsLineTest, EchoesAndClosingEndsWhatIsPending) {
   HANDLE again = Open();
   EXPECT_NE(again, INVALID_HANDLE_VALUE) << GetLastError();
   win::CloseHandle(again);
+}
+
+// A read that its total time-out ends may complete with STATUS_TIMEOUT (Wine's does when it got
+// nothing), a success status: it succeeds with what it got, whoever reads the record. Wine's own
+// GetOverlappedResult calls it a failure, ERROR_TIMEOUT.
+TEST_F(WindowsLineTest, AReadEndedByItsTimeOutSucceedsWithWhatItGot) {
+  for (const DWORD flags : {DWORD{FILE_FLAG_OVERLAPPED}, DWORD{FILE_ATTRIBUTE_NORMAL}}) {
+    HANDLE port = Open(flags);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+    ASSERT_TRUE(win::PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR));
+    COMMTIMEOUTS timeouts{0, 0, 100, 0, 0};
+    ASSERT_TRUE(win::SetCommTimeouts(port, &timeouts));
+    for (const std::string sent : {"", "a"}) {
+      Io io;
+      OVERLAPPED* overlapped = flags == FILE_FLAG_OVERLAPPED ? &io.ov : nullptr;
+      DWORD count = 99;
+      if (!sent.empty()) {
+        ASSERT_TRUE(win::WriteFile(port, sent.data(), 1, &count, overlapped) ||
+                    win::GetOverlappedResult(port, &io.ov, &count, TRUE));
+        COMSTAT status{};
+        for (int tries = 0; tries < 1000 && status.cbInQue == 0; ++tries) {
+          ASSERT_TRUE(win::ClearCommError(port, nullptr, &status));
+          ::Sleep(10);
+        }
+        ASSERT_EQ(status.cbInQue, 1u) << "no echo";
+      }
+      char buffer[4]{};
+      count = 99;
+      const BOOL read = win::ReadFile(port, buffer, sizeof buffer, &count, overlapped);
+      if (overlapped != nullptr) {
+        ASSERT_FALSE(read);
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        ASSERT_TRUE(io.Done());
+        EXPECT_EQ(OverlappedError(&io.ov), NO_ERROR) << "echo " << sent;
+        EXPECT_TRUE(win::GetOverlappedResult(port, &io.ov, &count, FALSE))
+            << "echo " << sent << ": error " << GetLastError();
+      } else {
+        EXPECT_TRUE(read) << "echo " << sent << ": error " << GetLastError();
+      }
+      ASSERT_EQ(count, sent.size());
+      EXPECT_EQ(std::string(buffer, count), sent);
+    }
+    EXPECT_TRUE(win::CloseHandle(port));
+  }
 }
 
 // The import slot of GetFileType in this program, which the world's calls go through.
