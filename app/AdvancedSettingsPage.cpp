@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/PortFactsText.h"
+#include "app/Texts.h"
 #include "discovery/ExistingSerialPorts.h"
 
 using namespace win;
@@ -42,6 +43,10 @@ std::string ReadText(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property) {
   }
   text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
   return text;
+}
+
+QString RowLabel(const std::string& label) {
+  return QString::fromStdString(label + ":");
 }
 
 QLabel* ValueLabel(const std::string& text) {
@@ -74,7 +79,7 @@ void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
     }
     if (!ChangeDeviceSetting(list, data, setting.key, wanted)) {
       const std::string text =
-          "Не удалось изменить «" + setting.label + "»: " + SysErrorMessage(GetLastError());
+          texts::SettingNotChanged(setting.label, SysErrorMessage(GetLastError()));
       win::MessageBoxA(parent, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
     }
   }
@@ -106,8 +111,8 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   dialog.setWindowTitle(QString::fromStdString(name));
   auto* layout = new QVBoxLayout(&dialog);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Порт:"), ValueLabel(name));
-  form->addRow(QStringLiteral("Описание:"), ValueLabel(description));
+  form->addRow(RowLabel(texts::kPortLabel), ValueLabel(name));
+  form->addRow(RowLabel(texts::kDescriptionLabel), ValueLabel(description));
   const std::vector<DeviceSetting> settings = DeviceSettingsOf(list, data);
   TFactLines lines = DescribeDevice(list, data);
   const TFactLines status = StatusFactLines(PortFactsOf(ExtractPortName(name)));
@@ -116,16 +121,16 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
     const bool editable = std::any_of(settings.begin(), settings.end(),
                                       [&](const DeviceSetting& s) { return s.label == label; });
     if (!editable) {
-      form->addRow(QString::fromStdString(label + ":"), ValueLabel(value));
+      form->addRow(RowLabel(label), ValueLabel(value));
     }
   }
   std::vector<QSpinBox*> boxes;
   bool changeable = false;
   for (const DeviceSetting& setting : settings) {
     boxes.push_back(SettingBox(setting));
-    form->addRow(QString::fromStdString(setting.label + ":"), boxes.back());
+    form->addRow(RowLabel(setting.label), boxes.back());
     if (!setting.changeable) {
-      form->addRow(QString(), new QLabel(QStringLiteral("изменить может только администратор")));
+      form->addRow(QString(), new QLabel(QString::fromUtf8(texts::kOnlyAdministratorMayChange)));
     }
     changeable = changeable || setting.changeable;
   }
@@ -133,7 +138,7 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   auto* buttons = new QDialogButtonBox(
       changeable ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel : QDialogButtonBox::Ok, &dialog);
   if (QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel)) {
-    cancel->setText(QStringLiteral("Отмена"));
+    cancel->setText(QString::fromUtf8(texts::kCancel));
   }
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

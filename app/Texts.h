@@ -11,4 +11,43 @@ namespace texts {
 
 // Device facts, hints, the settings page and the About window.
 
+// The labels of a port's facts.
+inline constexpr char kNodeLabel[] = "Устройство";
+inline constexpr char kByIdLabel[] = "Имя в /dev/serial/by-id";
+inline constexpr char kDriverLabel[] = "Драйвер";
+inline constexpr char kVendorIdLabel[] = "USB VID";
+inline constexpr char kProductIdLabel[] = "USB PID";
+inline constexpr char kSerialNumberLabel[] = "Серийный номер";
+
+// A port's state. The busy and refused states also label the status lines that say who holds
+// the port and why it may not be opened.
+inline constexpr char kFree[] = "Свободен";
+inline constexpr char kBusy[] = "Занят";
+inline constexpr char kNoAccess[] = "Нет доступа";
+inline constexpr char kWhatToDo[] = "Что делать";
+
+// Who holds a port.
+inline constexpr char kOtherProgram[] = "другая программа";
+inline constexpr char kSystemConsole[] = "системная консоль";
+std::string HolderPid(long pid);
+std::string HolderUser(const std::string& user);
+
+// Why a port may not be opened.
+inline constexpr char kNoRightsToNode[] = "нет прав на открытие узла";
+std::string NodeOfGroup(const std::string& group);
+
+// The settings page.
+inline constexpr char kPortLabel[] = "Порт";
+inline constexpr char kDescriptionLabel[] = "Описание";
+inline constexpr char kOnlyAdministratorMayChange[] = "изменить может только администратор";
+inline constexpr char kCancel[] = "Отмена";
+// A device setting that could not be changed, and the system's reason.
+std::string SettingNotChanged(const std::string& setting, const std::string& reason);
+
+// The About window: its title, the lines that say what the program is for, and its version.
+inline constexpr char kAboutTitle[] = "О программе";
+inline constexpr const char* kAboutLines[] = {
+    "Программа предназначена для ", "определения доступных последовательных", "портов в системе."};
+std::string VersionText(const std::string& version);
+
 }  // namespace texts
