@@ -33,7 +33,7 @@ TFactLines StatusFactLines(const win::PortFacts& facts) {
     Add(lines, texts::kNoAccess,
         facts.group.empty() ? texts::kNoRightsToNode : texts::NodeOfGroup(facts.group));
   }
-  Add(lines, texts::kWhatToDo, facts.hint);
+  Add(lines, texts::kWhatToDo, texts::HintText(facts.hint));
   return lines;
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/Additions.h"
+
 namespace texts {
 
 // The window, its rows and the report.
@@ -35,6 +37,9 @@ std::string HolderUser(const std::string& user);
 // Why a port may not be opened.
 inline constexpr char kNoRightsToNode[] = "нет прав на открытие узла";
 std::string NodeOfGroup(const std::string& group);
+
+// What the user can do about a holder or missing rights; empty for no hint.
+std::string HintText(const win::PortHint& hint);
 
 // The settings page.
 inline constexpr char kPortLabel[] = "Порт";

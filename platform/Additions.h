@@ -168,6 +168,26 @@ struct PortHolder {
 // How the last open of a port went, as far as rights are concerned.
 enum class PortAccess : std::uint8_t { Unknown, Granted, Denied };
 
+// What the user can do about a port that another program holds or that this user may not open.
+enum class Hint : std::uint8_t {
+  None,
+  JoinGroup,     // join the node's group, whose members may open it
+  UdevRule,      // the node's mode shuts out its group too: an administrator's udev rule
+  ModemManager,  // keep ModemManager off the adapter with a udev property
+  Brltty,        // switch off brltty, which grabs common USB adapter chips
+  Getty,         // stop the getty that waits for a login on the port
+};
+// A hint and the values its wording needs.
+struct PortHint {
+  Hint code = Hint::None;
+  std::string group;    // JoinGroup, UdevRule: the node's group
+  std::string program;  // Getty: the program that waits for a login ("agetty")
+  std::string line;     // Getty: the tty's name ("ttyS0"), as its service is named
+  // ModemManager: the adapter's USB vendor and product IDs; empty for a device without them.
+  std::string vendorId;
+  std::string productId;
+};
+
 // What the device world knows of a port beyond its device-setup properties: where it lives, who
 // holds it or why it could not be opened, and what the user can do about it. Empty fields are
 // not known; a world without such knowledge gives empty facts.
@@ -183,7 +203,7 @@ struct PortFacts {
   std::optional<PortHolder> heldBy;
   PortAccess access = PortAccess::Unknown;
   std::string group;  // the node's group, when access was denied
-  std::string hint;   // what the user can do about a holder or missing rights
+  PortHint hint;      // what the user can do about a holder or missing rights
   // The world's own description of the device, as (label, value) pairs (the bench's).
   std::vector<std::pair<std::string, std::string>> details;
 };

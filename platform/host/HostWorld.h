@@ -99,8 +99,6 @@ class HostWorld : public DeviceWorld {
     bool held = false;
     std::optional<HostHolder> holder;
     PortAccess access = PortAccess::Unknown;
-    std::string group;
-    std::string hint;
   };
 
   using Clock = std::chrono::steady_clock;
