@@ -114,7 +114,10 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   form->addRow(RowLabel(texts::kPortLabel), ValueLabel(name));
   form->addRow(RowLabel(texts::kDescriptionLabel), ValueLabel(description));
   const std::vector<DeviceSetting> settings = DeviceSettingsOf(list, data);
-  TFactLines lines = DescribeDevice(list, data);
+  TFactLines lines;
+  for (const DeviceDetail& detail : DescribeDevice(list, data)) {
+    lines.emplace_back(texts::DeviceFactLabel(detail.fact), texts::DeviceFactValue(detail));
+  }
   const TFactLines status = StatusFactLines(PortFactsOf(ExtractPortName(name)));
   lines.insert(lines.end(), status.begin(), status.end());
   for (const auto& [label, value] : lines) {

@@ -13,15 +13,20 @@ void Add(TFactLines& lines, const std::string& label, const std::string& value) 
 }  // namespace
 
 TFactLines DeviceFactLines(const win::PortFacts& facts) {
+  using win::DeviceDetail;
+  using win::DeviceFact;
+  std::vector<DeviceDetail> details = {
+      DeviceDetail::Text(DeviceFact::Node, facts.node),
+      DeviceDetail::Text(DeviceFact::ById, facts.byId),
+      DeviceDetail::Text(DeviceFact::Driver, facts.driver),
+      DeviceDetail::Text(DeviceFact::VendorId, facts.vendorId),
+      DeviceDetail::Text(DeviceFact::ProductId, facts.productId),
+      DeviceDetail::Text(DeviceFact::SerialNumber, facts.serial),
+  };
+  details.insert(details.end(), facts.details.begin(), facts.details.end());
   TFactLines lines;
-  Add(lines, texts::kNodeLabel, facts.node);
-  Add(lines, texts::kByIdLabel, facts.byId);
-  Add(lines, texts::kDriverLabel, facts.driver);
-  Add(lines, texts::kVendorIdLabel, facts.vendorId);
-  Add(lines, texts::kProductIdLabel, facts.productId);
-  Add(lines, texts::kSerialNumberLabel, facts.serial);
-  for (const auto& detail : facts.details) {
-    Add(lines, detail.first, detail.second);
+  for (const DeviceDetail& detail : details) {
+    Add(lines, texts::DeviceFactLabel(detail.fact), texts::DeviceFactValue(detail));
   }
   return lines;
 }

@@ -20,6 +20,61 @@ std::string NodeOfGroup(const std::string& group) {
 
 namespace {
 
+std::string WireText(const win::WiringPart& part) {
+  switch (part.wire) {
+    case win::Wire::Echo:
+      return "эхо";
+    case win::Wire::EchoWhileDtrHigh:
+      return "эхо при высоком DTR";
+    case win::Wire::Answer:
+      return "ответ: " + std::to_string(part.number) + " байт";
+    case win::Wire::AnswerLatency:
+      return "задержка ответа " + std::to_string(part.number) + " " + kMilliseconds;
+    case win::Wire::RtsToCts:
+      return "RTS замкнут на CTS";
+    case win::Wire::DtrToDsr:
+      return "DTR замкнут на DSR";
+    case win::Wire::CarrierOn:
+      return "CD включён";
+    case win::Wire::CarrierFollowsDtr:
+      return "CD следует за DTR";
+    case win::Wire::CtsHeldOn:
+      return "CTS всегда включён";
+  }
+  return {};
+}
+
+std::string WiringText(const std::vector<win::WiringPart>& parts) {
+  if (parts.empty()) {
+    return "ничего не подключено";
+  }
+  std::string text;
+  for (const win::WiringPart& part : parts) {
+    text += (text.empty() ? "" : ", ") + WireText(part);
+  }
+  return text;
+}
+
+std::string StateText(const win::DeviceDetail& detail) {
+  switch (detail.state) {
+    case win::DeviceState::Free:
+      return "свободен";
+    case win::DeviceState::Open:
+      return "открыт";
+    case win::DeviceState::Held:
+      return "занят другой программой";
+    case win::DeviceState::AccessDenied:
+      return "нет доступа";
+    case win::DeviceState::OpenFails:
+      return "не открывается (ошибка " + std::to_string(detail.number) + ")";
+    case win::DeviceState::Absent:
+      return "отсутствует";
+    case win::DeviceState::PulledOut:
+      return "отключён";
+  }
+  return {};
+}
+
 constexpr char kRelogin[] = "Новая группа действует после повторного входа в систему.";
 
 // The udev rule's match of the adapter: by its USB IDs where it has them.
@@ -32,6 +87,53 @@ std::string AdapterMatch(const win::PortHint& hint) {
 }
 
 }  // namespace
+
+std::string DeviceFactLabel(win::DeviceFact fact) {
+  switch (fact) {
+    case win::DeviceFact::Node:
+      return "Устройство";
+    case win::DeviceFact::ById:
+      return "Имя в /dev/serial/by-id";
+    case win::DeviceFact::ByPath:
+      return "Имя в /dev/serial/by-path";
+    case win::DeviceFact::Driver:
+      return "Драйвер";
+    case win::DeviceFact::Bus:
+      return "Шина";
+    case win::DeviceFact::VendorId:
+      return "USB VID";
+    case win::DeviceFact::ProductId:
+      return "USB PID";
+    case win::DeviceFact::Manufacturer:
+      return "Изготовитель";
+    case win::DeviceFact::SerialNumber:
+      return "Серийный номер";
+    case win::DeviceFact::LowLatency:
+      return "Режим low_latency";
+    case win::DeviceFact::LatencyTimer:
+      return kLatencyTimerLabel;
+    case win::DeviceFact::Wiring:
+      return "Подключено";
+    case win::DeviceFact::State:
+      return "Состояние";
+  }
+  return {};
+}
+
+std::string DeviceFactValue(const win::DeviceDetail& detail) {
+  switch (detail.fact) {
+    case win::DeviceFact::LowLatency:
+      return detail.number != 0 ? "включён" : "выключен";
+    case win::DeviceFact::LatencyTimer:
+      return detail.text + " " + kMilliseconds;
+    case win::DeviceFact::Wiring:
+      return WiringText(detail.wiring);
+    case win::DeviceFact::State:
+      return StateText(detail);
+    default:
+      return detail.text;
+  }
+}
 
 std::string HintText(const win::PortHint& hint) {
   switch (hint.code) {

@@ -13,13 +13,11 @@ namespace texts {
 
 // Device facts, hints, the settings page and the About window.
 
-// The labels of a port's facts.
-inline constexpr char kNodeLabel[] = "Устройство";
-inline constexpr char kByIdLabel[] = "Имя в /dev/serial/by-id";
-inline constexpr char kDriverLabel[] = "Драйвер";
-inline constexpr char kVendorIdLabel[] = "USB VID";
-inline constexpr char kProductIdLabel[] = "USB PID";
-inline constexpr char kSerialNumberLabel[] = "Серийный номер";
+// The facts of a device: the label of each, and its value in words (a text fact as it is).
+std::string DeviceFactLabel(win::DeviceFact fact);
+std::string DeviceFactValue(const win::DeviceDetail& detail);
+inline constexpr char kLatencyTimerLabel[] = "Задержка FTDI (latency_timer)";
+inline constexpr char kMilliseconds[] = "мс";
 
 // A port's state. The busy and refused states also label the status lines that say who holds
 // the port and why it may not be opened.

@@ -131,11 +131,93 @@ void HandleApplicationException(std::exception_ptr error);
 // The flags word of a control block (fBinary is bit 0), as the driver sees it.
 DWORD DcbFlags(const DCB& dcb);
 
-// What the device world knows of one device of a list, as (label, value) pairs in Russian, for
-// the application's own advanced-settings page, which shows the friendly name and description
-// itself. Empty for an unknown device.
-std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
-                                                                PSP_DEVINFO_DATA data);
+// A fact that a device world can tell of a device. The worlds hand up the code and its value;
+// the application words both.
+enum class DeviceFact : std::uint8_t {
+  Node,  // the device node's path
+  ById,  // its name in /dev/serial/by-id
+  ByPath,
+  Driver,
+  Bus,  // the enumerator ("USB", "ACPI")
+  VendorId,
+  ProductId,
+  Manufacturer,
+  SerialNumber,
+  LowLatency,    // the driver's low-latency mode: number 1 when on, 0 when off
+  LatencyTimer,  // an FTDI adapter's latency timer: text, milliseconds as the driver gives them
+  Wiring,        // the bench: what is connected to the port
+  State,         // the bench: how the device stands
+};
+
+// A part of what the bench has connected to a port.
+enum class Wire : std::uint8_t {
+  Echo,
+  EchoWhileDtrHigh,
+  Answer,         // number: the bytes of the answer
+  AnswerLatency,  // number: milliseconds before the answer
+  RtsToCts,
+  DtrToDsr,
+  CarrierOn,
+  CarrierFollowsDtr,
+  CtsHeldOn,
+};
+struct WiringPart {
+  WiringPart(Wire wire_, std::int64_t number_ = 0) : wire(wire_), number(number_) {}
+  bool operator==(const WiringPart&) const = default;
+  Wire wire;
+  std::int64_t number;
+};
+
+// How a bench device stands.
+enum class DeviceState : std::uint8_t {
+  Free,
+  Open,
+  Held,          // by another program
+  AccessDenied,  // to this user
+  OpenFails,     // with the error in the detail's number
+  Absent,
+  PulledOut,
+};
+
+// One fact of a device and its value. Only the fields that the fact names are set.
+struct DeviceDetail {
+  DeviceFact fact = DeviceFact::Node;
+  std::string text;         // the facts that are texts: names, paths, IDs, milliseconds
+  std::int64_t number = 0;  // LowLatency; State: the error of an open that fails
+  DeviceState state = DeviceState::Free;  // State
+  std::vector<WiringPart> wiring;         // Wiring: empty when nothing is connected
+
+  static DeviceDetail Text(DeviceFact fact, std::string text) {
+    DeviceDetail detail;
+    detail.fact = fact;
+    detail.text = std::move(text);
+    return detail;
+  }
+  static DeviceDetail Switch(DeviceFact fact, bool on) {
+    DeviceDetail detail;
+    detail.fact = fact;
+    detail.number = on ? 1 : 0;
+    return detail;
+  }
+  static DeviceDetail Wired(std::vector<WiringPart> parts) {
+    DeviceDetail detail;
+    detail.fact = DeviceFact::Wiring;
+    detail.wiring = std::move(parts);
+    return detail;
+  }
+  static DeviceDetail Standing(DeviceState state, std::int64_t error = 0) {
+    DeviceDetail detail;
+    detail.fact = DeviceFact::State;
+    detail.state = state;
+    detail.number = error;
+    return detail;
+  }
+};
+
+// What the device world knows of one device of a list, for the application's own
+// advanced-settings page, which shows the friendly name and description itself. Empty for an
+// unknown device.
+std::vector<DeviceDetail> DescribeDevice(HDEVINFO list, PSP_DEVINFO_DATA data);
 
 // A setting of a device that its settings page may change, such as the latency timer of an FTDI
 // adapter.
@@ -204,8 +286,8 @@ struct PortFacts {
   PortAccess access = PortAccess::Unknown;
   std::string group;  // the node's group, when access was denied
   PortHint hint;      // what the user can do about a holder or missing rights
-  // The world's own description of the device, as (label, value) pairs (the bench's).
-  std::vector<std::pair<std::string, std::string>> details;
+  // The world's own description of the device (the bench's).
+  std::vector<DeviceDetail> details;
 };
 
 // The facts of a port found by the last walk of the device list.
