@@ -60,7 +60,7 @@ QSpinBox* SettingBox(const DeviceSetting& setting) {
   auto* box = new QSpinBox;
   box->setRange(setting.minimum, setting.maximum);
   box->setValue(setting.value);
-  box->setSuffix(QString::fromStdString(" " + setting.unit));
+  box->setSuffix(QString::fromStdString(" " + texts::DeviceSettingUnit(setting.key)));
   box->setEnabled(setting.changeable);
   return box;
 }
@@ -78,8 +78,8 @@ void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
       continue;
     }
     if (!ChangeDeviceSetting(list, data, setting.key, wanted)) {
-      const std::string text =
-          texts::SettingNotChanged(setting.label, SysErrorMessage(GetLastError()));
+      const std::string text = texts::SettingNotChanged(texts::DeviceSettingLabel(setting.key),
+                                                        SysErrorMessage(GetLastError()));
       win::MessageBoxA(parent, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
     }
   }
@@ -121,8 +121,9 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   const TFactLines status = StatusFactLines(PortFactsOf(ExtractPortName(name)));
   lines.insert(lines.end(), status.begin(), status.end());
   for (const auto& [label, value] : lines) {
-    const bool editable = std::any_of(settings.begin(), settings.end(),
-                                      [&](const DeviceSetting& s) { return s.label == label; });
+    const bool editable = std::any_of(
+        settings.begin(), settings.end(),
+        [&](const DeviceSetting& s) { return texts::DeviceSettingLabel(s.key) == label; });
     if (!editable) {
       form->addRow(RowLabel(label), ValueLabel(value));
     }
@@ -131,7 +132,7 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   bool changeable = false;
   for (const DeviceSetting& setting : settings) {
     boxes.push_back(SettingBox(setting));
-    form->addRow(RowLabel(setting.label), boxes.back());
+    form->addRow(RowLabel(texts::DeviceSettingLabel(setting.key)), boxes.back());
     if (!setting.changeable) {
       form->addRow(QString(), new QLabel(QString::fromUtf8(texts::kOnlyAdministratorMayChange)));
     }

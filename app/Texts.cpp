@@ -6,18 +6,6 @@ namespace texts {
 
 // Device facts, hints, the settings page and the About window.
 
-std::string HolderPid(long pid) {
-  return "PID " + std::to_string(pid);
-}
-
-std::string HolderUser(const std::string& user) {
-  return "пользователь " + user;
-}
-
-std::string NodeOfGroup(const std::string& group) {
-  return "узел принадлежит группе «" + group + "»";
-}
-
 namespace {
 
 std::string WireText(const win::WiringPart& part) {
@@ -122,6 +110,16 @@ std::string DeviceFactLabel(win::DeviceFact fact) {
 
 std::string DeviceFactValue(const win::DeviceDetail& detail) {
   switch (detail.fact) {
+    case win::DeviceFact::Node:
+    case win::DeviceFact::ById:
+    case win::DeviceFact::ByPath:
+    case win::DeviceFact::Driver:
+    case win::DeviceFact::Bus:
+    case win::DeviceFact::VendorId:
+    case win::DeviceFact::ProductId:
+    case win::DeviceFact::Manufacturer:
+    case win::DeviceFact::SerialNumber:
+      return detail.text;
     case win::DeviceFact::LowLatency:
       return detail.number != 0 ? "включён" : "выключен";
     case win::DeviceFact::LatencyTimer:
@@ -130,9 +128,28 @@ std::string DeviceFactValue(const win::DeviceDetail& detail) {
       return WiringText(detail.wiring);
     case win::DeviceFact::State:
       return StateText(detail);
-    default:
-      return detail.text;
   }
+  return {};
+}
+
+std::string DeviceSettingLabel(const std::string& key) {
+  return key == win::kLatencyTimerKey ? kLatencyTimerLabel : key;
+}
+
+std::string DeviceSettingUnit(const std::string& key) {
+  return key == win::kLatencyTimerKey ? kMilliseconds : "";
+}
+
+std::string HolderPid(long pid) {
+  return "PID " + std::to_string(pid);
+}
+
+std::string HolderUser(const std::string& user) {
+  return "пользователь " + user;
+}
+
+std::string NodeOfGroup(const std::string& group) {
+  return "узел принадлежит группе «" + group + "»";
 }
 
 std::string HintText(const win::PortHint& hint) {

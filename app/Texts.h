@@ -16,8 +16,13 @@ namespace texts {
 // The facts of a device: the label of each, and its value in words (a text fact as it is).
 std::string DeviceFactLabel(win::DeviceFact fact);
 std::string DeviceFactValue(const win::DeviceDetail& detail);
+// Shared by the latency timer's fact and its setting.
 inline constexpr char kLatencyTimerLabel[] = "Задержка FTDI (latency_timer)";
 inline constexpr char kMilliseconds[] = "мс";
+
+// A device setting's label and unit, by its key (an unknown key labels itself).
+std::string DeviceSettingLabel(const std::string& key);
+std::string DeviceSettingUnit(const std::string& key);
 
 // A port's state. The busy and refused states also label the status lines that say who holds
 // the port and why it may not be opened.

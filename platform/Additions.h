@@ -162,8 +162,7 @@ enum class Wire : std::uint8_t {
   CtsHeldOn,
 };
 struct WiringPart {
-  WiringPart(Wire wire_, std::int64_t number_ = 0) : wire(wire_), number(number_) {}
-  bool operator==(const WiringPart&) const = default;
+  explicit WiringPart(Wire wire_, std::int64_t number_ = 0) : wire(wire_), number(number_) {}
   Wire wire;
   std::int64_t number;
 };
@@ -219,15 +218,16 @@ struct DeviceDetail {
 // unknown device.
 std::vector<DeviceDetail> DescribeDevice(HDEVINFO list, PSP_DEVINFO_DATA data);
 
+// The key of an FTDI adapter's latency timer among the device settings.
+inline constexpr char kLatencyTimerKey[] = "latency_timer";
+
 // A setting of a device that its settings page may change, such as the latency timer of an FTDI
-// adapter.
+// adapter. The page words it by its key.
 struct DeviceSetting {
-  std::string key;    // the device world's name for it
-  std::string label;  // as the page shows it
+  std::string key;  // the device world's name for it
   int value = 0;
   int minimum = 0;
   int maximum = 0;
-  std::string unit;
   bool changeable = false;  // false: this user may only look at it
 };
 

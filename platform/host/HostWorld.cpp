@@ -606,8 +606,8 @@ std::vector<DeviceSetting> HostWorld::Settings(HDEVINFO list, SP_DEVINFO_DATA* d
   if (!value) {
     return {};
   }
-  return {{kLatencyTimerKey, kLatencyTimerLabel, *value, kLatencyTimerMin, kLatencyTimerMax, "мс",
-           LatencyTimerChangeable(path)}};
+  return {
+      {kLatencyTimerKey, *value, kLatencyTimerMin, kLatencyTimerMax, LatencyTimerChangeable(path)}};
 }
 
 BOOL HostWorld::ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::string& key,

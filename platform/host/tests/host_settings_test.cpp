@@ -85,7 +85,6 @@ TEST_F(HostSettingsTest, TheLatencyTimerIsOfferedAndWrittenWithinItsRange) {
   const auto settings = world.Settings(devices.list, usb);
   ASSERT_EQ(settings.size(), 1u);
   EXPECT_EQ(settings[0].key, "latency_timer");
-  EXPECT_EQ(settings[0].label, "Задержка FTDI (latency_timer)");
   EXPECT_EQ(settings[0].value, 16);
   EXPECT_EQ(settings[0].minimum, 1);
   EXPECT_EQ(settings[0].maximum, 255);
