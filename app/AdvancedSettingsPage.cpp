@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/PortFactsText.h"
+#include "app/Texts.h"
 #include "discovery/ExistingSerialPorts.h"
 
 using namespace win;
@@ -44,6 +45,10 @@ std::string ReadText(HDEVINFO list, PSP_DEVINFO_DATA data, DWORD property) {
   return text;
 }
 
+QString RowLabel(const std::string& label) {
+  return QString::fromStdString(label + ":");
+}
+
 QLabel* ValueLabel(const std::string& text) {
   auto* label = new QLabel(QString::fromStdString(text));
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -55,7 +60,7 @@ QSpinBox* SettingBox(const DeviceSetting& setting) {
   auto* box = new QSpinBox;
   box->setRange(setting.minimum, setting.maximum);
   box->setValue(setting.value);
-  box->setSuffix(QString::fromStdString(" " + setting.unit));
+  box->setSuffix(QString::fromStdString(" " + texts::DeviceSettingUnit(setting.key)));
   box->setEnabled(setting.changeable);
   return box;
 }
@@ -73,8 +78,8 @@ void ApplySettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA data,
       continue;
     }
     if (!ChangeDeviceSetting(list, data, setting.key, wanted)) {
-      const std::string text =
-          "Не удалось изменить «" + setting.label + "»: " + SysErrorMessage(GetLastError());
+      const std::string text = texts::SettingNotChanged(texts::DeviceSettingLabel(setting.key),
+                                                        SysErrorMessage(GetLastError()));
       win::MessageBoxA(parent, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
     }
   }
@@ -106,26 +111,30 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   dialog.setWindowTitle(QString::fromStdString(name));
   auto* layout = new QVBoxLayout(&dialog);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Порт:"), ValueLabel(name));
-  form->addRow(QStringLiteral("Описание:"), ValueLabel(description));
+  form->addRow(RowLabel(texts::kColumnPort), ValueLabel(name));
+  form->addRow(RowLabel(texts::kDescriptionLabel), ValueLabel(description));
   const std::vector<DeviceSetting> settings = DeviceSettingsOf(list, data);
-  TFactLines lines = DescribeDevice(list, data);
+  TFactLines lines;
+  for (const DeviceDetail& detail : DescribeDevice(list, data)) {
+    lines.emplace_back(texts::DeviceFactLabel(detail.fact), texts::DeviceFactValue(detail));
+  }
   const TFactLines status = StatusFactLines(PortFactsOf(ExtractPortName(name)));
   lines.insert(lines.end(), status.begin(), status.end());
   for (const auto& [label, value] : lines) {
-    const bool editable = std::any_of(settings.begin(), settings.end(),
-                                      [&](const DeviceSetting& s) { return s.label == label; });
+    const bool editable = std::any_of(
+        settings.begin(), settings.end(),
+        [&](const DeviceSetting& s) { return texts::DeviceSettingLabel(s.key) == label; });
     if (!editable) {
-      form->addRow(QString::fromStdString(label + ":"), ValueLabel(value));
+      form->addRow(RowLabel(label), ValueLabel(value));
     }
   }
   std::vector<QSpinBox*> boxes;
   bool changeable = false;
   for (const DeviceSetting& setting : settings) {
     boxes.push_back(SettingBox(setting));
-    form->addRow(QString::fromStdString(setting.label + ":"), boxes.back());
+    form->addRow(RowLabel(texts::DeviceSettingLabel(setting.key)), boxes.back());
     if (!setting.changeable) {
-      form->addRow(QString(), new QLabel(QStringLiteral("изменить может только администратор")));
+      form->addRow(QString(), new QLabel(QString::fromUtf8(texts::kOnlyAdministratorMayChange)));
     }
     changeable = changeable || setting.changeable;
   }
@@ -133,7 +142,7 @@ LONG AppSerialDisplayAdvancedSettings(HWND parent, HDEVINFO list, PSP_DEVINFO_DA
   auto* buttons = new QDialogButtonBox(
       changeable ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel : QDialogButtonBox::Ok, &dialog);
   if (QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel)) {
-    cancel->setText(QStringLiteral("Отмена"));
+    cancel->setText(QString::fromUtf8(texts::kCancel));
   }
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

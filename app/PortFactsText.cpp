@@ -1,8 +1,10 @@
 #include "app/PortFactsText.h"
 
+#include "app/Texts.h"
+
 namespace {
 
-void Add(TFactLines& lines, const char* label, const std::string& value) {
+void Add(TFactLines& lines, const std::string& label, const std::string& value) {
   if (!value.empty()) {
     lines.emplace_back(label, value);
   }
@@ -11,28 +13,32 @@ void Add(TFactLines& lines, const char* label, const std::string& value) {
 }  // namespace
 
 TFactLines DeviceFactLines(const win::PortFacts& facts) {
+  using win::DeviceDetail;
+  using win::DeviceFact;
+  std::vector<DeviceDetail> details = {
+      DeviceDetail::Text(DeviceFact::Node, facts.node),
+      DeviceDetail::Text(DeviceFact::ById, facts.byId),
+      DeviceDetail::Text(DeviceFact::Driver, facts.driver),
+      DeviceDetail::Text(DeviceFact::VendorId, facts.vendorId),
+      DeviceDetail::Text(DeviceFact::ProductId, facts.productId),
+      DeviceDetail::Text(DeviceFact::SerialNumber, facts.serial),
+  };
+  details.insert(details.end(), facts.details.begin(), facts.details.end());
   TFactLines lines;
-  Add(lines, "Устройство", facts.node);
-  Add(lines, "Имя в /dev/serial/by-id", facts.byId);
-  Add(lines, "Драйвер", facts.driver);
-  Add(lines, "USB VID", facts.vendorId);
-  Add(lines, "USB PID", facts.productId);
-  Add(lines, "Серийный номер", facts.serial);
-  for (const auto& detail : facts.details) {
-    Add(lines, detail.first.c_str(), detail.second);
+  for (const DeviceDetail& detail : details) {
+    Add(lines, texts::DeviceFactLabel(detail.fact), texts::DeviceFactValue(detail));
   }
   return lines;
 }
 
 TFactLines StatusFactLines(const win::PortFacts& facts) {
   TFactLines lines;
-  Add(lines, "Занят", HolderSummary(facts));
+  Add(lines, texts::kBusy, HolderSummary(facts));
   if (facts.access == win::PortAccess::Denied) {
-    Add(lines, "Нет доступа",
-        facts.group.empty() ? std::string("нет прав на открытие узла")
-                            : "узел принадлежит группе «" + facts.group + "»");
+    Add(lines, texts::kNoAccess,
+        facts.group.empty() ? texts::kNoRightsToNode : texts::NodeOfGroup(facts.group));
   }
-  Add(lines, "Что делать", facts.hint);
+  Add(lines, texts::kWhatToDo, texts::HintText(facts.hint));
   return lines;
 }
 
@@ -49,31 +55,22 @@ std::string PortToolTip(const win::PortFacts& facts) {
 std::string HolderText(const win::PortHolder& holder) {
   std::string details;
   if (holder.pid > 0) {
-    details = "PID " + std::to_string(holder.pid);
+    details = texts::HolderPid(holder.pid);
   }
   if (!holder.user.empty()) {
-    details += (details.empty() ? "" : ", ") + std::string("пользователь ") + holder.user;
+    details += (details.empty() ? "" : ", ") + texts::HolderUser(holder.user);
   }
-  if (holder.name.empty()) {
-    return details.empty() ? std::string("другая программа") : "другая программа (" + details + ")";
-  }
-  return details.empty() ? holder.name : holder.name + " (" + details + ")";
+  const std::string name = holder.name.empty() ? texts::kOtherProgram : holder.name;
+  return details.empty() ? name : name + " (" + details + ")";
 }
 
 std::string HolderSummary(const win::PortFacts& facts) {
   if (facts.console) {
-    return facts.heldBy ? "системная консоль, " + HolderText(*facts.heldBy)
-                        : std::string("системная консоль");
+    return facts.heldBy ? texts::kSystemConsole + (", " + HolderText(*facts.heldBy))
+                        : texts::kSystemConsole;
   }
   if (facts.heldBy) {
     return HolderText(*facts.heldBy);
   }
-  return facts.held ? "другая программа" : "";
-}
-
-std::string PortStateText(bool busy, const win::PortFacts& facts) {
-  if (!busy) {
-    return "Свободен";
-  }
-  return facts.access == win::PortAccess::Denied ? "Нет доступа" : "Занят";
+  return facts.held ? texts::kOtherProgram : "";
 }

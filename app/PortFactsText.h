@@ -1,7 +1,7 @@
 #pragma once
 // What the device world knows of a port, as the row's tool tip, the settings page and
 // talvik-scan show it: where the port lives, who holds it, why it may not be opened, and what
-// the user can do about it.
+// the user can do about it, in the catalogue's words.
 
 #include <string>
 #include <utility>
@@ -19,10 +19,7 @@ TFactLines StatusFactLines(const win::PortFacts& facts);
 // Both, one "label: value" per line.
 std::string PortToolTip(const win::PortFacts& facts);
 
-// "minicom (PID 1234, пользователь anna)".
+// The program's name (or "another program"), with its PID and user where known.
 std::string HolderText(const win::PortHolder& holder);
 // Who holds the port, in a few words; empty when nobody is known to.
 std::string HolderSummary(const win::PortFacts& facts);
-
-// The state cell: "Нет доступа" for a port this user may not open, else "Занят" or "Свободен".
-std::string PortStateText(bool busy, const win::PortFacts& facts);

@@ -78,7 +78,7 @@ std::string FormatScanText(const std::vector<PortRecord>& records) {
   std::vector<std::string> header = {texts::kColumnPort, texts::kColumnName, texts::kColumnState,
                                      texts::kColumnAdapter};
   if (nodes) {
-    header.emplace_back(texts::kColumnNode);
+    header.emplace_back(texts::DeviceFactLabel(win::DeviceFact::Node));
   }
   if (holders) {
     header.emplace_back(texts::kColumnHolder);

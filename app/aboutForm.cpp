@@ -11,6 +11,7 @@
 #include "app/Colors.h"
 #include "app/MakerInfo.h"
 #include "app/Pictures.h"
+#include "app/Texts.h"
 
 namespace {
 
@@ -59,13 +60,13 @@ TForm2::TForm2(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       OpenUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(QStringLiteral("О программе"));
+  setWindowTitle(QString::fromUtf8(texts::kAbout));
   setFixedSize(kClientWidth, kClientHeight);
   setSizeGripEnabled(false);
 
-  const std::array<QString, 5> lines = {QString(), QStringLiteral("Программа предназначена для "),
-                                        QStringLiteral("определения доступных последовательных"),
-                                        QStringLiteral("портов в системе."), QString()};
+  const std::array<QString, 5> lines = {QString(), QString::fromUtf8(texts::kAboutLines[0]),
+                                        QString::fromUtf8(texts::kAboutLines[1]),
+                                        QString::fromUtf8(texts::kAboutLines[2]), QString()};
   const QFont font = WindowFont(lines[2]);
   setFont(font);
   QPalette colours = palette();
@@ -95,7 +96,7 @@ TForm2::TForm2(QWidget* parent)
   strip->setObjectName(QStringLiteral("StatusBar1"));
   strip->setGeometry(0, kClientHeight - kStripHeight, kClientWidth, kStripHeight);
 
-  const QString version = QStringLiteral("Версия : ") + QStringLiteral(TALVIK_VERSION);
+  const QString version = QString::fromStdString(texts::VersionText(TALVIK_VERSION));
   const int versionWidth = fontMetrics().horizontalAdvance(version) + 2 * kVersionMargin;
   QLabel* versionLabel =
       AddLabel("VersionLabel", version, QRect(0, 0, versionWidth, kStripHeight), strip);

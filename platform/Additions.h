@@ -131,21 +131,103 @@ void HandleApplicationException(std::exception_ptr error);
 // The flags word of a control block (fBinary is bit 0), as the driver sees it.
 DWORD DcbFlags(const DCB& dcb);
 
-// What the device world knows of one device of a list, as (label, value) pairs in Russian, for
-// the application's own advanced-settings page, which shows the friendly name and description
-// itself. Empty for an unknown device.
-std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
-                                                                PSP_DEVINFO_DATA data);
+// A fact that a device world can tell of a device. The worlds hand up the code and its value;
+// the application words both.
+enum class DeviceFact : std::uint8_t {
+  Node,  // the device node's path
+  ById,  // its name in /dev/serial/by-id
+  ByPath,
+  Driver,
+  Bus,  // the enumerator ("USB", "ACPI")
+  VendorId,
+  ProductId,
+  Manufacturer,
+  SerialNumber,
+  LowLatency,    // the driver's low-latency mode: number 1 when on, 0 when off
+  LatencyTimer,  // an FTDI adapter's latency timer: text, milliseconds as the driver gives them
+  Wiring,        // the bench: what is connected to the port
+  State,         // the bench: how the device stands
+};
+
+// A part of what the bench has connected to a port.
+enum class Wire : std::uint8_t {
+  Echo,
+  EchoWhileDtrHigh,
+  Answer,         // number: the bytes of the answer
+  AnswerLatency,  // number: milliseconds before the answer
+  RtsToCts,
+  DtrToDsr,
+  CarrierOn,
+  CarrierFollowsDtr,
+  CtsHeldOn,
+};
+struct WiringPart {
+  explicit WiringPart(Wire wire_, std::int64_t number_ = 0) : wire(wire_), number(number_) {}
+  Wire wire;
+  std::int64_t number;
+};
+
+// How a bench device stands.
+enum class DeviceState : std::uint8_t {
+  Free,
+  Open,
+  Held,          // by another program
+  AccessDenied,  // to this user
+  OpenFails,     // with the error in the detail's number
+  Absent,
+  PulledOut,
+};
+
+// One fact of a device and its value. Only the fields that the fact names are set.
+struct DeviceDetail {
+  DeviceFact fact = DeviceFact::Node;
+  std::string text;         // the facts that are texts: names, paths, IDs, milliseconds
+  std::int64_t number = 0;  // LowLatency; State: the error of an open that fails
+  DeviceState state = DeviceState::Free;  // State
+  std::vector<WiringPart> wiring;         // Wiring: empty when nothing is connected
+
+  static DeviceDetail Text(DeviceFact fact, std::string text) {
+    DeviceDetail detail;
+    detail.fact = fact;
+    detail.text = std::move(text);
+    return detail;
+  }
+  static DeviceDetail Switch(DeviceFact fact, bool on) {
+    DeviceDetail detail;
+    detail.fact = fact;
+    detail.number = on ? 1 : 0;
+    return detail;
+  }
+  static DeviceDetail Wired(std::vector<WiringPart> parts) {
+    DeviceDetail detail;
+    detail.fact = DeviceFact::Wiring;
+    detail.wiring = std::move(parts);
+    return detail;
+  }
+  static DeviceDetail Standing(DeviceState state, std::int64_t error = 0) {
+    DeviceDetail detail;
+    detail.fact = DeviceFact::State;
+    detail.state = state;
+    detail.number = error;
+    return detail;
+  }
+};
+
+// What the device world knows of one device of a list, for the application's own
+// advanced-settings page, which shows the friendly name and description itself. Empty for an
+// unknown device.
+std::vector<DeviceDetail> DescribeDevice(HDEVINFO list, PSP_DEVINFO_DATA data);
+
+// The key of an FTDI adapter's latency timer among the device settings.
+inline constexpr char kLatencyTimerKey[] = "latency_timer";
 
 // A setting of a device that its settings page may change, such as the latency timer of an FTDI
-// adapter.
+// adapter. The page words it by its key.
 struct DeviceSetting {
-  std::string key;    // the device world's name for it
-  std::string label;  // as the page shows it
+  std::string key;  // the device world's name for it
   int value = 0;
   int minimum = 0;
   int maximum = 0;
-  std::string unit;
   bool changeable = false;  // false: this user may only look at it
 };
 
@@ -168,6 +250,26 @@ struct PortHolder {
 // How the last open of a port went, as far as rights are concerned.
 enum class PortAccess : std::uint8_t { Unknown, Granted, Denied };
 
+// What the user can do about a port that another program holds or that this user may not open.
+enum class Hint : std::uint8_t {
+  None,
+  JoinGroup,     // join the node's group, whose members may open it
+  UdevRule,      // the node's mode shuts out its group too: an administrator's udev rule
+  ModemManager,  // keep ModemManager off the adapter with a udev property
+  Brltty,        // switch off brltty, which grabs common USB adapter chips
+  Getty,         // stop the getty that waits for a login on the port
+};
+// A hint and the values its wording needs.
+struct PortHint {
+  Hint code = Hint::None;
+  std::string group;    // JoinGroup, UdevRule: the node's group
+  std::string program;  // Getty: the program that waits for a login ("agetty")
+  std::string line;     // Getty: the tty's name ("ttyS0"), as its service is named
+  // ModemManager: the adapter's USB vendor and product IDs; empty for a device without them.
+  std::string vendorId;
+  std::string productId;
+};
+
 // What the device world knows of a port beyond its device-setup properties: where it lives, who
 // holds it or why it could not be opened, and what the user can do about it. Empty fields are
 // not known; a world without such knowledge gives empty facts.
@@ -183,9 +285,9 @@ struct PortFacts {
   std::optional<PortHolder> heldBy;
   PortAccess access = PortAccess::Unknown;
   std::string group;  // the node's group, when access was denied
-  std::string hint;   // what the user can do about a holder or missing rights
-  // The world's own description of the device, as (label, value) pairs (the bench's).
-  std::vector<std::pair<std::string, std::string>> details;
+  PortHint hint;      // what the user can do about a holder or missing rights
+  // The world's own description of the device (the bench's).
+  std::vector<DeviceDetail> details;
 };
 
 // The facts of a port found by the last walk of the device list.

@@ -63,8 +63,7 @@ class DeviceWorld {
                                          DWORD* type, BYTE* buffer, DWORD size,
                                          DWORD* required) = 0;
   virtual BOOL DestroyDeviceInfoList(HDEVINFO list) = 0;
-  virtual std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
-                                                                    SP_DEVINFO_DATA* data) = 0;
+  virtual std::vector<DeviceDetail> Describe(HDEVINFO list, SP_DEVINFO_DATA* data) = 0;
   // Settings of a device its page may change; none unless a world has some.
   virtual std::vector<DeviceSetting> Settings(HDEVINFO /*list*/, SP_DEVINFO_DATA* /*data*/) {
     return {};

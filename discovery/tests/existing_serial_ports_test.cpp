@@ -206,8 +206,7 @@ class TThrowingOpenWorld : public DeviceWorld {
     return bench_.GetDeviceRegistryProperty(list, data, property, type, buffer, size, required);
   }
   BOOL DestroyDeviceInfoList(HDEVINFO list) override { return bench_.DestroyDeviceInfoList(list); }
-  std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
-                                                            SP_DEVINFO_DATA* data) override {
+  std::vector<DeviceDetail> Describe(HDEVINFO list, SP_DEVINFO_DATA* data) override {
     return bench_.Describe(list, data);
   }
 

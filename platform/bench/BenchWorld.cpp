@@ -87,70 +87,64 @@ std::string PropertyText(const std::map<DWORD, Property>& properties, DWORD code
   return text;
 }
 
-std::string WiringSummary(const Wiring& wiring) {
-  std::vector<std::string> parts;
+std::vector<WiringPart> WiringParts(const Wiring& wiring) {
+  std::vector<WiringPart> parts;
   if (wiring.echo == Echo::Always) {
-    parts.emplace_back("эхо");
+    parts.emplace_back(Wire::Echo);
   } else if (wiring.echo == Echo::WhileDtrHigh) {
-    parts.emplace_back("эхо при высоком DTR");
+    parts.emplace_back(Wire::EchoWhileDtrHigh);
   }
   if (!wiring.answer.empty()) {
-    parts.push_back("ответ: " + std::to_string(wiring.answer.size()) + " байт");
+    parts.emplace_back(Wire::Answer, static_cast<std::int64_t>(wiring.answer.size()));
   }
   if (wiring.latencyMs != 0) {
-    parts.push_back("задержка ответа " + std::to_string(wiring.latencyMs) + " мс");
+    parts.emplace_back(Wire::AnswerLatency, wiring.latencyMs);
   }
   if (wiring.rtsToCts) {
-    parts.emplace_back("RTS замкнут на CTS");
+    parts.emplace_back(Wire::RtsToCts);
   }
   if (wiring.dtrToDsr) {
-    parts.emplace_back("DTR замкнут на DSR");
+    parts.emplace_back(Wire::DtrToDsr);
   }
   if (wiring.carrier == Carrier::On) {
-    parts.emplace_back("CD включён");
+    parts.emplace_back(Wire::CarrierOn);
   } else if (wiring.carrier == Carrier::FollowsDtr) {
-    parts.emplace_back("CD следует за DTR");
+    parts.emplace_back(Wire::CarrierFollowsDtr);
   }
   if (wiring.ctsHeldOn) {
-    parts.emplace_back("CTS всегда включён");
+    parts.emplace_back(Wire::CtsHeldOn);
   }
-  if (parts.empty()) {
-    return "ничего не подключено";
-  }
-  std::string text = parts.front();
-  for (std::size_t i = 1; i < parts.size(); ++i) {
-    text += ", " + parts[i];
-  }
-  return text;
+  return parts;
 }
 
-std::string StateText(const BenchDevice& device) {
+DeviceDetail StateOf(const BenchDevice& device) {
   if (!device.device.present) {
-    return device.state.pulledOut ? "отключён" : "отсутствует";
+    return DeviceDetail::Standing(device.state.pulledOut ? DeviceState::PulledOut
+                                                         : DeviceState::Absent);
   }
   if (device.device.faults.held) {
-    return "занят другой программой";
+    return DeviceDetail::Standing(DeviceState::Held);
   }
   if (device.device.faults.accessDenied) {
-    return "нет доступа";
+    return DeviceDetail::Standing(DeviceState::AccessDenied);
   }
   if (device.state.open) {
-    return "открыт";
+    return DeviceDetail::Standing(DeviceState::Open);
   }
   if (device.device.faults.openError != 0) {
-    return "не открывается (ошибка " + std::to_string(device.device.faults.openError) + ")";
+    return DeviceDetail::Standing(DeviceState::OpenFails, device.device.faults.openError);
   }
-  return "свободен";
+  return DeviceDetail::Standing(DeviceState::Free);
 }
 
 // What the bench tells of a device beyond its name and description, on its settings page
 // (which shows those two itself) and in its row's tool tip.
-std::vector<std::pair<std::string, std::string>> Description(
-    const std::map<DWORD, Property>& properties, const BenchDevice& device) {
+std::vector<DeviceDetail> Description(const std::map<DWORD, Property>& properties,
+                                      const BenchDevice& device) {
   return {
-      {"Шина", PropertyText(properties, SPDRP_ENUMERATOR_NAME)},
-      {"Подключено", WiringSummary(device.device.wiring)},
-      {"Состояние", StateText(device)},
+      DeviceDetail::Text(DeviceFact::Bus, PropertyText(properties, SPDRP_ENUMERATOR_NAME)),
+      DeviceDetail::Wired(WiringParts(device.device.wiring)),
+      StateOf(device),
   };
 }
 
@@ -337,8 +331,7 @@ class BenchWorldImpl final : public BenchWorld {
     return TRUE;
   }
 
-  std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
-                                                            SP_DEVINFO_DATA* data) override {
+  std::vector<DeviceDetail> Describe(HDEVINFO list, SP_DEVINFO_DATA* data) override {
     std::lock_guard lock(mutex_);
     const ListEntry* entry = FindEntryLocked(list, data);
     if (entry == nullptr) {

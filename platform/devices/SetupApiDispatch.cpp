@@ -78,8 +78,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO list) {
       [&] { return CurrentDeviceWorld()->DestroyDeviceInfoList(list); });
 }
 
-std::vector<std::pair<std::string, std::string>> DescribeDevice(HDEVINFO list,
-                                                                PSP_DEVINFO_DATA data) {
+std::vector<DeviceDetail> DescribeDevice(HDEVINFO list, PSP_DEVINFO_DATA data) {
   return CurrentDeviceWorld()->Describe(list, data);
 }
 

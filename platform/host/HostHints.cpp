@@ -23,39 +23,27 @@ std::optional<NodeGroup> GroupOfNode(const std::string& devicePath) {
   return result;
 }
 
-std::string AccessHint(const NodeGroup& group) {
-  const std::string relogin = "Новая группа действует после повторного входа в систему.";
-  if (group.membersMayOpen && !group.root) {
-    return "Добавьте пользователя в группу «" + group.name + "»: sudo usermod -aG " + group.name +
-           " $USER. " + relogin;
-  }
-  return "Права узла не открывают его и группе «" + group.name +
-         "»: доступ может дать администратор правилом udev (GROUP и MODE=\"0660\"). " + relogin;
+PortHint AccessHint(const NodeGroup& group) {
+  PortHint hint;
+  hint.code = group.membersMayOpen && !group.root ? Hint::JoinGroup : Hint::UdevRule;
+  hint.group = group.name;
+  return hint;
 }
 
-std::string HolderHint(const std::string& holder, const HostPortInfo& port) {
+PortHint HolderHint(const std::string& holder, const HostPortInfo& port) {
+  PortHint hint;
   if (holder == "ModemManager") {
-    const std::string match = port.vendorId.empty()
-                                  ? std::string("для этого устройства")
-                                  : "ATTRS{idVendor}==\"" + port.vendorId +
-                                        "\", ATTRS{idProduct}==\"" + port.productId + "\",";
-    return "ModemManager ищет на порту модем. Чтобы он не трогал адаптер, задайте свойство udev "
-           "ID_MM_DEVICE_IGNORE: правило " +
-           match +
-           " ENV{ID_MM_DEVICE_IGNORE}=\"1\" в /etc/udev/rules.d/99-talvik.rules, затем "
-           "переподключите адаптер.";
+    hint.code = Hint::ModemManager;
+    hint.vendorId = port.vendorId;
+    hint.productId = port.productId;
+  } else if (holder == "brltty") {
+    hint.code = Hint::Brltty;
+  } else if (holder == "agetty" || holder == "getty" || holder == "mgetty") {
+    hint.code = Hint::Getty;
+    hint.program = holder;
+    hint.line = port.node;
   }
-  if (holder == "brltty") {
-    return "brltty (служба брайлевских дисплеев) захватывает распространённые микросхемы "
-           "USB-адаптеров (CH340, CP210x, FTDI и другие). Если брайлевский дисплей не нужен, "
-           "отключите её: sudo systemctl mask --now brltty-udev.service brltty.service (или "
-           "удалите пакет brltty) и переподключите адаптер.";
-  }
-  if (holder == "agetty" || holder == "getty" || holder == "mgetty") {
-    return "На порту ждёт входа в систему " + holder + ": sudo systemctl stop serial-getty@" +
-           port.node + ".service.";
-  }
-  return {};
+  return hint;
 }
 
 }  // namespace win::host

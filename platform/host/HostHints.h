@@ -1,9 +1,11 @@
 #pragma once
 // AccessHint and HolderHint: what the user can do about a port that another program holds or that
-// this user may not open: texts for the row's tool tip, the settings page and talvik-scan.
+// this user may not open, as a hint code and the values that the application words it with.
 
+#include <optional>
 #include <string>
 
+#include "platform/Additions.h"
 #include "platform/host/HostEnumerator.h"
 
 namespace win::host {
@@ -17,11 +19,12 @@ struct NodeGroup {
 // Nothing when the node cannot be looked at.
 std::optional<NodeGroup> GroupOfNode(const std::string& devicePath);
 
-// For a user refused for missing rights.
-std::string AccessHint(const NodeGroup& group);
+// For a user refused for missing rights: join the group where its members may open the node,
+// else ask an administrator for a udev rule.
+PortHint AccessHint(const NodeGroup& group);
 
 // For a port that the program `holder` holds: what to do about the known port-grabbing
-// services (ModemManager, brltty, getty); empty for any other program.
-std::string HolderHint(const std::string& holder, const HostPortInfo& port);
+// services (ModemManager, brltty, getty); no hint for any other program.
+PortHint HolderHint(const std::string& holder, const HostPortInfo& port);
 
 }  // namespace win::host

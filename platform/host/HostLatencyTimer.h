@@ -10,8 +10,6 @@
 
 namespace win::host {
 
-inline constexpr char kLatencyTimerKey[] = "latency_timer";
-inline constexpr char kLatencyTimerLabel[] = "Задержка FTDI (latency_timer)";
 inline constexpr int kLatencyTimerMin = 1;
 inline constexpr int kLatencyTimerMax = 255;
 

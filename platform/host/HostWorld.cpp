@@ -606,8 +606,8 @@ std::vector<DeviceSetting> HostWorld::Settings(HDEVINFO list, SP_DEVINFO_DATA* d
   if (!value) {
     return {};
   }
-  return {{kLatencyTimerKey, kLatencyTimerLabel, *value, kLatencyTimerMin, kLatencyTimerMax, "мс",
-           LatencyTimerChangeable(path)}};
+  return {
+      {kLatencyTimerKey, *value, kLatencyTimerMin, kLatencyTimerMax, LatencyTimerChangeable(path)}};
 }
 
 BOOL HostWorld::ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::string& key,
@@ -637,35 +637,34 @@ BOOL HostWorld::ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::s
   return TRUE;
 }
 
-std::vector<std::pair<std::string, std::string>> HostWorld::Describe(HDEVINFO list,
-                                                                     SP_DEVINFO_DATA* data) {
+std::vector<DeviceDetail> HostWorld::Describe(HDEVINFO list, SP_DEVINFO_DATA* data) {
   std::lock_guard lock(mutex_);
   const HostPortInfo* port = FindLocked(list, data);
   if (port == nullptr) {
     return {};
   }
-  std::vector<std::pair<std::string, std::string>> entries;
-  const auto add = [&](const char* label, const std::string& value) {
+  std::vector<DeviceDetail> details;
+  const auto add = [&](DeviceFact fact, const std::string& value) {
     if (!value.empty()) {
-      entries.emplace_back(label, value);
+      details.push_back(DeviceDetail::Text(fact, value));
     }
   };
-  add("Устройство", port->devicePath);
-  add("Имя в /dev/serial/by-id", port->byId);
-  add("Имя в /dev/serial/by-path", port->byPath);
-  add("Драйвер", port->driver);
-  add("Шина", port->enumerator);
-  add("USB VID", port->vendorId);
-  add("USB PID", port->productId);
-  add("Изготовитель", port->manufacturer);
-  add("Серийный номер", port->serialNumber);
+  add(DeviceFact::Node, port->devicePath);
+  add(DeviceFact::ById, port->byId);
+  add(DeviceFact::ByPath, port->byPath);
+  add(DeviceFact::Driver, port->driver);
+  add(DeviceFact::Bus, port->enumerator);
+  add(DeviceFact::VendorId, port->vendorId);
+  add(DeviceFact::ProductId, port->productId);
+  add(DeviceFact::Manufacturer, port->manufacturer);
+  add(DeviceFact::SerialNumber, port->serialNumber);
   if (port->lowLatency) {
-    add("Режим low_latency", *port->lowLatency ? "включён" : "выключен");
+    details.push_back(DeviceDetail::Switch(DeviceFact::LowLatency, *port->lowLatency));
   }
   if (port->latencyTimer) {
-    add(kLatencyTimerLabel, *port->latencyTimer + " мс");
+    details.push_back(DeviceDetail::Text(DeviceFact::LatencyTimer, *port->latencyTimer));
   }
-  return entries;
+  return details;
 }
 
 }  // namespace win::host

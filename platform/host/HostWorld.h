@@ -68,8 +68,7 @@ class HostWorld : public DeviceWorld {
   BOOL GetDeviceRegistryProperty(HDEVINFO list, SP_DEVINFO_DATA* data, DWORD property, DWORD* type,
                                  BYTE* buffer, DWORD size, DWORD* required) override;
   BOOL DestroyDeviceInfoList(HDEVINFO list) override;
-  std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
-                                                            SP_DEVINFO_DATA* data) override;
+  std::vector<DeviceDetail> Describe(HDEVINFO list, SP_DEVINFO_DATA* data) override;
   std::vector<DeviceSetting> Settings(HDEVINFO list, SP_DEVINFO_DATA* data) override;
   BOOL ChangeSetting(HDEVINFO list, SP_DEVINFO_DATA* data, const std::string& key,
                      int value) override;
@@ -99,8 +98,6 @@ class HostWorld : public DeviceWorld {
     bool held = false;
     std::optional<HostHolder> holder;
     PortAccess access = PortAccess::Unknown;
-    std::string group;
-    std::string hint;
   };
 
   using Clock = std::chrono::steady_clock;

@@ -214,8 +214,7 @@ BOOL WindowsWorld::DestroyDeviceInfoList(HDEVINFO list) {
   return api_.destroyDeviceInfoList(list);
 }
 
-std::vector<std::pair<std::string, std::string>> WindowsWorld::Describe(HDEVINFO,
-                                                                        SP_DEVINFO_DATA*) {
+std::vector<DeviceDetail> WindowsWorld::Describe(HDEVINFO, SP_DEVINFO_DATA*) {
   return {};
 }
 

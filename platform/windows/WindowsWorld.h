@@ -34,8 +34,7 @@ class WindowsWorld final : public DeviceWorld {
                                  BYTE* buffer, DWORD size, DWORD* required) override;
   BOOL DestroyDeviceInfoList(HDEVINFO list) override;
   // The system's own settings page shows what it knows; this world adds nothing.
-  std::vector<std::pair<std::string, std::string>> Describe(HDEVINFO list,
-                                                            SP_DEVINFO_DATA* data) override;
+  std::vector<DeviceDetail> Describe(HDEVINFO list, SP_DEVINFO_DATA* data) override;
   bool LoadsSystemLibraries() const override { return true; }
 
  private:

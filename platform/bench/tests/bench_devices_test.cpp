@@ -188,8 +188,10 @@ TEST_F(BenchDevicesTest, AListIsASnapshotThatOutlivesTheDevice) {
   ASSERT_TRUE(win::SetupDiEnumDeviceInfo(list, 0, &data));
   auto described = DescribeDevice(list, &data);
   ASSERT_FALSE(described.empty());
-  EXPECT_EQ(described.front(), (std::pair<std::string, std::string>{"Шина", "ACPI"}));
-  EXPECT_EQ(described.back(), (std::pair<std::string, std::string>{"Состояние", "отключён"}));
+  EXPECT_EQ(described.front().fact, win::DeviceFact::Bus);
+  EXPECT_EQ(described.front().text, "ACPI");
+  EXPECT_EQ(described.back().fact, win::DeviceFact::State);
+  EXPECT_EQ(described.back().state, win::DeviceState::PulledOut);
 
   bench.Reset();
   EXPECT_EQ(Names(list).size(), 1u);

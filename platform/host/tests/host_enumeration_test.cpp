@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -16,7 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using testing::FakeHostTree;
-using ::testing::Pair;
 using testing::UsbAdapter;
 
 std::map<std::string, HostPortInfo> ByNode(const std::vector<HostPortInfo>& ports) {
@@ -271,19 +271,23 @@ TEST_F(HostDeviceSetup, DescribesNodeDriverUsbIdsAndLatency) {
   data.cbSize = sizeof data;
 
   ASSERT_TRUE(world.EnumDeviceInfo(list, 1, &data));
-  const auto usb = world.Describe(list, &data);
-  std::map<std::string, std::string> entries(usb.begin(), usb.end());
-  EXPECT_EQ(entries["Устройство"], (tree.Dev() / "ttyUSB0").string());
-  EXPECT_EQ(entries["Имя в /dev/serial/by-id"], "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-  EXPECT_EQ(entries["Драйвер"], "ftdi_sio");
-  EXPECT_EQ(entries["USB VID"], "0403");
-  EXPECT_EQ(entries["USB PID"], "6001");
-  EXPECT_EQ(entries["Серийный номер"], "A50285BI");
-  EXPECT_EQ(entries["Задержка FTDI (latency_timer)"], "16 мс");
+  std::map<DeviceFact, std::string> texts;
+  for (const DeviceDetail& detail : world.Describe(list, &data)) {
+    texts[detail.fact] = detail.text;
+  }
+  EXPECT_EQ(texts[DeviceFact::Node], (tree.Dev() / "ttyUSB0").string());
+  EXPECT_EQ(texts[DeviceFact::ById], "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  EXPECT_EQ(texts[DeviceFact::Driver], "ftdi_sio");
+  EXPECT_EQ(texts[DeviceFact::VendorId], "0403");
+  EXPECT_EQ(texts[DeviceFact::ProductId], "6001");
+  EXPECT_EQ(texts[DeviceFact::SerialNumber], "A50285BI");
+  EXPECT_EQ(texts[DeviceFact::LatencyTimer], "16");
 
   ASSERT_TRUE(world.EnumDeviceInfo(list, 0, &data));
   const auto native = world.Describe(list, &data);
-  EXPECT_THAT(native, ::testing::Contains(Pair("Режим low_latency", "включён")));
+  EXPECT_TRUE(std::any_of(native.begin(), native.end(), [](const DeviceDetail& detail) {
+    return detail.fact == DeviceFact::LowLatency && detail.number == 1;
+  }));
   world.DestroyDeviceInfoList(list);
 }
 

@@ -168,7 +168,7 @@ TEST_F(HostLocksTest, LocksAndOpenFilesOfProcNameTheHolderAndKnownServicesGetAHi
   EXPECT_EQ(facts.heldBy->pid, 4242);
   EXPECT_EQ(facts.heldBy->name, "minicom");
   EXPECT_EQ(facts.heldBy->user, "");  // the fake /proc belongs to this user
-  EXPECT_EQ(facts.hint, "");
+  EXPECT_EQ(facts.hint.code, Hint::None);
 
   tree.SetLocks("1: OFDLCK ADVISORY  WRITE -1 " + std::string(fileId) + " 0 EOF\n");
   world->Ports();
@@ -184,8 +184,8 @@ TEST_F(HostLocksTest, LocksAndOpenFilesOfProcNameTheHolderAndKnownServicesGetAHi
   facts = world->Facts(usbPort);
   ASSERT_TRUE(facts.heldBy);
   EXPECT_EQ(facts.heldBy->name, "ModemManager");
-  EXPECT_NE(facts.hint.find("ID_MM_DEVICE_IGNORE"), std::string::npos) << facts.hint;
-  EXPECT_NE(facts.hint.find("ATTRS{idVendor}==\"0403\""), std::string::npos) << facts.hint;
+  EXPECT_EQ(facts.hint.code, Hint::ModemManager);
+  EXPECT_EQ(facts.hint.vendorId + ":" + facts.hint.productId, "0403:6001");
 }
 
 // A process in its own mount namespace holds ttyUSB0's device through the path of ttyUSB1's node
