@@ -73,7 +73,7 @@ class TForm1 : public QWidget, public win::MessageTarget {
   bool RescanDue() const { return RescanDue_; }
 
  Q_SIGNALS:
-  // FinishScan has run: the status line reads "Сканирование завершено.". When RescanDue(), the
+  // FinishScan has run: the status line says the scan has finished. When RescanDue(), the
   // next scan has been asked for.
   void ScanFinished();
 
