@@ -39,18 +39,15 @@ void StartMessages(QtMsgType type, const QMessageLogContext& context, const QStr
   HeldMessages.push_back({type, context.category != nullptr ? context.category : "", message});
 }
 
-#ifndef _WIN32
-bool Named(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
-#endif
-
 }  // namespace
 
 std::optional<int> AnswerInfoOption(int argc, char** argv, const char* program, const char* usage) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+    const bool help = std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0;
+    if (help || std::strcmp(argv[i], "--version") == 0) {
+      UseStartingConsole();
+    }
+    if (help) {
       std::fputs(usage, stdout);
       return 0;
     }
@@ -64,12 +61,9 @@ std::optional<int> AnswerInfoOption(int argc, char** argv, const char* program, 
 
 TDisplayStart::TDisplayStart(const char* program) {
   StartingProgram = program;
-#ifndef _WIN32
-  // A platform chosen by hand (offscreen, vnc, ...) needs no display of the environment.
-  if (!Named("QT_QPA_PLATFORM") && !Named("DISPLAY") && !Named("WAYLAND_DISPLAY")) {
-    NoDisplay("and neither DISPLAY nor WAYLAND_DISPLAY is set");
+  if (const std::optional<std::string> missing = MissingDisplay()) {
+    NoDisplay(*missing);
   }
-#endif
   PreviousHandler = qInstallMessageHandler(&StartMessages);
 }
 

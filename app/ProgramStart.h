@@ -4,6 +4,7 @@
 // with one line instead of Qt's abort.
 
 #include <optional>
+#include <string>
 
 // Prints `usage` for -h or --help, or "<program> <version>" for --version, and gives the exit
 // status; nothing for other arguments, which are Qt's or the program's own.
@@ -18,3 +19,9 @@ class TDisplayStart {
   TDisplayStart(const TDisplayStart&) = delete;
   TDisplayStart& operator=(const TDisplayStart&) = delete;
 };
+
+// Per system: why no display can be reached, where the environment already tells (nothing when
+// one may be); and, for a program of the window subsystem, the console of the program that
+// started it as its standard output.
+std::optional<std::string> MissingDisplay();
+void UseStartingConsole();

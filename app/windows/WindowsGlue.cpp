@@ -2,6 +2,8 @@
 
 #include <dbt.h>
 
+#include <cstdio>
+
 #include "platform/Additions.h"
 
 namespace glue {
@@ -72,6 +74,17 @@ Utf8Console::Utf8Console() : previous_(::GetConsoleOutputCP()) {
 Utf8Console::~Utf8Console() {
   if (previous_ != 0) {
     ::SetConsoleOutputCP(previous_);
+  }
+}
+
+void WriteToParentConsole() {
+  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output != nullptr && output != INVALID_HANDLE_VALUE) {
+    return;
+  }
+  if (::AttachConsole(ATTACH_PARENT_PROCESS) != FALSE) {
+    static_cast<void>(std::freopen("CONOUT$", "w", stdout));
+    static_cast<void>(std::freopen("CONOUT$", "w", stderr));
   }
 }
 

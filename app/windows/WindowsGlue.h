@@ -50,4 +50,9 @@ class Utf8Console {
   UINT previous_;
 };
 
+// A program of the window subsystem has no console of its own: when its standard output goes
+// nowhere and the program that started it has a console, its output goes there (for --help and
+// --version typed at a prompt).
+void WriteToParentConsole();
+
 }  // namespace glue
