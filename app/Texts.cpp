@@ -132,7 +132,7 @@ std::string DeviceFactLabel(win::DeviceFact fact) {
     case win::DeviceFact::Wiring:
       return "Подключено";
     case win::DeviceFact::State:
-      return "Состояние";
+      return kColumnState;
   }
   return {};
 }
