@@ -353,7 +353,12 @@ void TForm1::AAboutExecute() {
 }
 
 void TForm1::ButtonEdit1ButtonClick(QWidget* sender) {
-  const int index = Frame21_->IndexOf(sender);
+  const int row = Frame21_->IndexOf(sender);
+  if (row < 0 || !PortList_) {
+    return;
+  }
+  // The port list and the records stand in the same order: the first entry of the row's key.
+  const int index = PortList_->IndexOf(Frame21_->Row(row).Key());
   if (index < 0 || index >= static_cast<int>(Records_.size())) {
     return;
   }
