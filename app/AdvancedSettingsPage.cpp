@@ -60,7 +60,8 @@ QSpinBox* SettingBox(const DeviceSetting& setting) {
   auto* box = new QSpinBox;
   box->setRange(setting.minimum, setting.maximum);
   box->setValue(setting.value);
-  box->setSuffix(QString::fromStdString(" " + texts::DeviceSettingUnit(setting.key)));
+  box->setSuffix(QStringLiteral(" ") +
+                 QString::fromStdString(texts::DeviceSettingUnit(setting.key)));
   box->setEnabled(setting.changeable);
   return box;
 }
