@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/CommDriverRules.h"
+#include "platform/OverlappedStatus.h"
 
 namespace win::windows {
 
@@ -15,13 +16,12 @@ BOOL Refuse() {
 
 // The system's result of an overlapped operation. A success status other than 0 (a read that its
 // time-outs ended may be STATUS_TIMEOUT) is success, as Windows' own GetOverlappedResult reads it;
-// Wine's calls it a failure.
+// Wine's calls it a failure. The completion word is read as the layer reads every one.
 BOOL SystemResult(HANDLE file, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait) {
   if (::GetOverlappedResult(file, overlapped, transferred, wait)) {
     return TRUE;
   }
-  const auto status = static_cast<NTSTATUS>(overlapped->Internal);
-  return status != static_cast<NTSTATUS>(STATUS_PENDING) && status >= 0 ? TRUE : FALSE;
+  return detail::DecodeOverlappedStatus(overlapped->Internal) == NO_ERROR ? TRUE : FALSE;
 }
 
 }  // namespace
