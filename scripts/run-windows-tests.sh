@@ -37,22 +37,24 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot --init >"$build/wineboot.log" 2>&1
 fi
 
+# Starts a far-end script on the prefix's COM link and waits for its first line, in its log.
+start_far_end() {
+  python3 "$scripts/$1" "$WINEPREFIX/dosdevices/$2" >"$build/${1%.py}.log" 2>&1 &
+  far_end_pid=$!
+  for _ in $(seq 100); do
+    [[ -s "$build/${1%.py}.log" ]] && break
+    sleep 0.1
+  done
+}
+
 export TALVIK_ECHO_PORT=COM7
-python3 "$scripts/serial-echo.py" "$WINEPREFIX/dosdevices/com7" >"$build/serial-echo.log" 2>&1 &
-echo_pid=$!
-for _ in $(seq 100); do
-  [[ -s "$build/serial-echo.log" ]] && break
-  sleep 0.1
-done
+start_far_end serial-echo.py com7
+echo_pid=$far_end_pid
 [[ -L "$WINEPREFIX/dosdevices/com7" ]] || { cat "$build/serial-echo.log" >&2; exit 1; }
 
 export TALVIK_DRIVEN_PORT=COM8
-python3 "$scripts/serial-bridge.py" "$WINEPREFIX/dosdevices/com8" >"$build/serial-bridge.log" 2>&1 &
-bridge_pid=$!
-for _ in $(seq 100); do
-  [[ -s "$build/serial-bridge.log" ]] && break
-  sleep 0.1
-done
+start_far_end serial-bridge.py com8
+bridge_pid=$far_end_pid
 TALVIK_DRIVEN_BRIDGE=$(head -n 1 "$build/serial-bridge.log")
 [[ "$TALVIK_DRIVEN_BRIDGE" =~ ^[0-9]+$ ]] || { cat "$build/serial-bridge.log" >&2; exit 1; }
 export TALVIK_DRIVEN_BRIDGE
